@@ -1,0 +1,30 @@
+# Hardening for every binary of the project, set once for the whole tree so
+# that no target can miss it. The switches are recorded in the binaries
+# (.GCC.command.line) so that the hardening check can read them back.
+include(CheckCXXSourceCompiles)
+include(CheckPIESupported)
+
+check_pie_supported()
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+
+add_compile_options(-fstack-protector-strong -fstack-clash-protection -frecord-gcc-switches)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i[3-6]86)$")
+  add_compile_options(-fcf-protection)
+endif()
+add_link_options(LINKER:-z,relro LINKER:-z,now LINKER:-z,noexecstack)
+
+# Level 3 needs __builtin_dynamic_object_size. The checks only work with the
+# optimiser on, and glibc warns about them without it.
+check_cxx_source_compiles([[
+  #if !defined(__has_builtin) || !__has_builtin(__builtin_dynamic_object_size)
+  #error no __builtin_dynamic_object_size
+  #endif
+  int main() { return 0; }
+]] BIGFILE_HAVE_FORTIFY_3)
+if(BIGFILE_HAVE_FORTIFY_3)
+  set(BIGFILE_FORTIFY_LEVEL 3)
+else()
+  set(BIGFILE_FORTIFY_LEVEL 2)
+endif()
+add_compile_options(
+  "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=${BIGFILE_FORTIFY_LEVEL}>")
