@@ -2,10 +2,18 @@
 # that no target can miss it. The switches are recorded in the binaries
 # (.GCC.command.line) so that the hardening check can read them back.
 include(CheckCXXSourceCompiles)
-include(CheckPIESupported)
 
-check_pie_supported()
+# Position-independent executables; static ones (BIGFILE_STATIC) as static
+# PIEs, so that they keep address randomisation too. The link mode is set here
+# rather than by check_pie_supported(), whose -pie would come last on the link
+# line and turn a static PIE back into a dynamic one.
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+if(BIGFILE_STATIC)
+  set(BIGFILE_PIE_LINK -static-pie)
+else()
+  set(BIGFILE_PIE_LINK -pie)
+endif()
+add_link_options(${BIGFILE_PIE_LINK})
 
 add_compile_options(-fstack-protector-strong -fstack-clash-protection -frecord-gcc-switches)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i[3-6]86)$")
