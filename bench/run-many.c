@@ -37,6 +37,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     long long *walls = calloc((size_t)runs, sizeof *walls);
+    if (walls == NULL) {
+        perror("run-many");
+        return 1;
+    }
     long peak = 0;
     for (int i = 0; i < runs; i++) {
         unlink("bigfile");
@@ -60,7 +64,8 @@ int main(int argc, char *argv[])
         peak = usage.ru_maxrss > peak ? usage.ru_maxrss : peak;
     }
     qsort(walls, (size_t)runs, sizeof *walls, by_value);
-    const long long median = runs % 2 ? walls[runs / 2] : (walls[runs / 2 - 1] + walls[runs / 2]) / 2;
+    const long long median =
+        runs % 2 ? walls[runs / 2] : (walls[runs / 2 - 1] + walls[runs / 2]) / 2;
     printf("%.1f %ld\n", (double)median / 1000.0, peak);
     free(walls);
     return 0;
