@@ -60,6 +60,8 @@ void report_open_failure()
     std::perror("bigfile");
 }
 
+// The error number is taken before anything else runs, so the line shows the
+// length call's own cause.
 void report_length_failure()
 {
     const int length_error = errno;
