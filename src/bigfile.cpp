@@ -60,6 +60,18 @@ void report_open_failure()
     std::perror("bigfile");
 }
 
+// Two signals would kill the tool over a failure that it handles itself.
+// SIGXFSZ comes with a length past the file-size limit (ulimit -f); ignored,
+// the length call fails with EFBIG and is reported like any other failure
+// instead of killing the tool along with its buffered lines. SIGPIPE comes
+// with report lines written to a pipe that nobody reads; ignored, they fail
+// like any other unwritten line and leave the status alone.
+void ignore_killing_signals()
+{
+    (void)std::signal(SIGXFSZ, SIG_IGN);
+    (void)std::signal(SIGPIPE, SIG_IGN);
+}
+
 // The error number is taken before anything else runs, so the line shows the
 // length call's own cause.
 void report_length_failure()
@@ -75,10 +87,7 @@ int main(int argc, char *argv[])
     constexpr int open_failed = -1; // a shell sees 255
     constexpr int length_failed = 1;
 
-    // A length past the file-size limit (ulimit -f) would raise SIGXFSZ and
-    // kill the tool along with its buffered lines; ignored, the length call
-    // fails with EFBIG and is reported like any other failure.
-    (void)std::signal(SIGXFSZ, SIG_IGN);
+    ignore_killing_signals();
 
     std::int32_t total = 0;
     if (argc >= 2) {

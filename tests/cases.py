@@ -88,8 +88,10 @@ CASES = [
     case("directory", ["5"], "total=5\n", DIR_ERR, 255, setup=make_file("dir")),
     case("directory-one-stream", ["5"], "total=5\n" + DIR_ERR, status=255, merge=True,
          setup=make_file("dir")),
-    case("directory-stdout-closed", ["5"], "", DIR_ERR, 255, close_stdout=True,
+    case("directory-stdout-closed", ["5"], "", DIR_ERR, 255, stdout="closed",
          setup=make_file("dir")),
+    case("stdout-full", ["1"], "", size=MiB, stdout="full"),
+    case("stdout-reader-gone", ["1"], "", size=MiB, stdout="broken-pipe"),
     case("permission-denied", ["1"], "total=1\n", "bigfile: Permission denied\n", 255,
          unprivileged=True, absent=True),
 ]
@@ -113,8 +115,14 @@ def run(binary, c, scratch):
         os.umask(c.get("umask", 0o022))
         if "fsize" in c:
             resource.setrlimit(resource.RLIMIT_FSIZE, (c["fsize"], c["fsize"]))
-        if c.get("close_stdout"):
+        if c.get("stdout") == "closed":
             os.close(1)
+        elif c.get("stdout") == "full":
+            os.dup2(os.open("/dev/full", os.O_WRONLY), 1)
+        elif c.get("stdout") == "broken-pipe":
+            reader, writer = os.pipe()
+            os.close(reader)
+            os.dup2(writer, 1)
 
     try:
         done = subprocess.run(command, cwd=work, capture_output=not c.get("merge"),
