@@ -1,16 +1,28 @@
+# SPDX-License-Identifier: MIT
 # Hardening and link mode for every binary of the project, set once for the
 # whole tree so that no target can miss them. The switches are recorded in the
 # binaries (.GCC.command.line) so that the hardening check can read them back.
+include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
 
-# Position-independent executables; static ones (BIGFILE_STATIC) as static
-# PIEs, so that they keep address randomisation too. The link mode is set here
-# rather than by check_pie_supported(), whose -pie would come last on the link
-# line and turn a static PIE back into a dynamic one.
+# Position-independent executables. The link mode is set here rather than by
+# check_pie_supported(), whose -pie would come last on the link line and turn
+# a static PIE back into a dynamic one. Static binaries (BIGFILE_STATIC) are
+# static PIEs where the C library has the start file for them (rcrt1.o), so
+# that they keep address randomisation too; Debian's armhf and powerpc cross
+# libraries lack it, and there they are plain static executables. The mode is
+# cached for the hardening check, which expects what the build could do.
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 if(BIGFILE_STATIC)
-  set(BIGFILE_PIE_LINK -static-pie)
+  set(CMAKE_REQUIRED_LINK_OPTIONS -static-pie)
+  check_cxx_source_compiles("int main() { return 0; }" BIGFILE_HAVE_STATIC_PIE)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  if(BIGFILE_HAVE_STATIC_PIE)
+    set(link_mode -static-pie)
+  else()
+    set(link_mode -static)
+  endif()
   # A static PIE relocates itself at every start; packed relative relocations
   # take about a tenth off what a run costs. Only static binaries get them: a
   # dynamic one would then need a C library of 2022 or later.
@@ -19,12 +31,15 @@ if(BIGFILE_STATIC)
     add_link_options(LINKER:-z,pack-relative-relocs)
   endif()
 else()
-  set(BIGFILE_PIE_LINK -pie)
+  set(link_mode -pie)
 endif()
-add_link_options(${BIGFILE_PIE_LINK})
+set(BIGFILE_LINK_MODE ${link_mode} CACHE INTERNAL "How the binaries are linked")
+add_link_options(${BIGFILE_LINK_MODE})
 
 add_compile_options(-fstack-protector-strong -fstack-clash-protection -frecord-gcc-switches)
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i[3-6]86)$")
+# Control-flow protection exists on x86 only; other targets refuse the switch.
+check_cxx_compiler_flag(-fcf-protection BIGFILE_HAVE_CF_PROTECTION)
+if(BIGFILE_HAVE_CF_PROTECTION)
   add_compile_options(-fcf-protection)
 endif()
 add_link_options(LINKER:-z,relro LINKER:-z,now LINKER:-z,noexecstack)

@@ -2,8 +2,12 @@
 """End-to-end cases: each runs the real binary in a fresh scratch directory and
 checks both output streams, the exit status and the file that the run leaves.
 
-  cases.py --list            the case names, one a line
-  cases.py BINARY [NAME...]  run the named cases (all by default)
+  cases.py --list                          the case names, one a line
+  cases.py BINARY [NAME...] [-- RUNNER...]  run the named cases (all by default),
+                                           under RUNNER (an emulator) if given
+
+A case that cannot run here (no strace to read a native run's system calls)
+is skipped; a run whose every case was skipped exits with 77.
 """
 import os
 import re
@@ -12,6 +16,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+SKIPPED = 77
 
 MiB = 1 << 20
 PATTERN = bytes(range(1, 256)) * (3 * MiB // 255 + 1)
@@ -60,12 +66,13 @@ def sized_to(name, argument, total, **extra):
 # check, if not bigfile), content (its first bytes), mode, sparse (no blocks),
 # absent (nothing created), umask, fsize (ulimit -f), stdout ("closed", "full",
 # "broken-pipe"), merge (one stream for both), unprivileged (run as nobody in a
-# read-only directory).
+# read-only directory), traced (check the program's own system calls).
 DIR_ERR = "bigfile: Is a directory\n"
 CASES = [
     case("no-argument-cuts", [], sized(None), size=0, setup=existing(b"data")),
     case("no-argument-creates", [], sized(None), size=0, mode=0o644),
     *(sized_to(f"count-{n}", str(n), n, sparse=True, mode=0o644) for n in (1, 2048, 3000, 4096)),
+    sized_to("system-calls", "3000", 3000, traced=True),
     sized_to("large-file-cut", "3000", 3000, setup=existing(b"big", length=4096 * MiB + 1),
              content=b"big"),
     sized_to("empty-argument", "", 0),
@@ -103,14 +110,48 @@ CASES = [
 ]
 
 
-def run(binary, c, scratch):
+def system_call_faults(log, binary, length):
+    """An emulator opens files through the host's own 64-bit calls, so only the
+    program's system calls show whether a 32-bit build asks for large-file
+    access and hands the length call all 64 bits. A 64-bit build has neither
+    O_LARGEFILE nor ftruncate64: its offsets are 64 bits already."""
+    with open(binary, "rb") as elf:
+        thirty_two = elf.read(5)[4] == 1  # EI_CLASS: ELFCLASS32
+    calls = re.sub(r",\s+", ",", log)  # strace writes "a, b", qemu "a,b"
+    opened = re.search(r'open(?:at)?\((?:AT_FDCWD,)?"bigfile",([\w|]+),(\w+)\)\s*=\s*(\d+)', calls)
+    if not opened:
+        return ["the system calls show no open of bigfile"]
+    flags, mode, fd = set(opened[1].split("|")), opened[2], opened[3]
+    want_flags = {"O_RDWR", "O_CREAT"} | ({"O_LARGEFILE"} if thirty_two else set())
+    length_call = f"ftruncate{'64' if thirty_two else ''}({fd},{length})"
+    faults = []
+    if (flags, mode) != (want_flags, "0644"):
+        faults.append(f"opened with {'|'.join(sorted(flags))}, {mode}; "
+                      f"want {'|'.join(sorted(want_flags))}, 0644")
+    if len(re.findall(r"\bftruncate(?:64)?\(", calls)) != 1 or length_call not in calls:
+        faults.append(f"the length calls are not exactly one {length_call}")
+    return faults
+
+
+def run(binary, c, scratch, runner):
     """Runs one case in scratch; returns a list of what went wrong."""
     work = os.path.join(scratch, "work")
     os.mkdir(work)
     path = os.path.join(work, "bigfile")
     if "setup" in c:
         c["setup"](path)
-    command = [shutil.copy(binary, scratch)] + c["args"]
+    command = runner + [shutil.copy(binary, scratch)] + c["args"]
+    log = os.path.join(scratch, "system-calls")
+    environment = dict(os.environ)
+    if c.get("traced") and runner:  # qemu-user writes the calls it emulates
+        environment.update(QEMU_STRACE="1", QEMU_LOG_FILENAME=log)
+    elif c.get("traced"):
+        if not shutil.which("strace"):
+            return None
+        command = ["strace", "-f", "-o", log, "--"] + command
+        # LeakSanitizer stops a sanitized build that is traced.
+        leaks_off = [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]
+        environment["ASAN_OPTIONS"] = ":".join(filter(None, leaks_off))
     if c.get("unprivileged"):
         os.chmod(scratch, 0o755)
         os.chmod(work, 0o555)
@@ -131,7 +172,8 @@ def run(binary, c, scratch):
     try:
         done = subprocess.run(command, cwd=work, stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT if c.get("merge") else subprocess.PIPE,
-                              preexec_fn=prepare_child, timeout=20, check=False)
+                              preexec_fn=prepare_child, env=environment, timeout=20,
+                              check=False)
     except subprocess.TimeoutExpired:
         return ["the run did not end within 20 s"]
     out, err = done.stdout.decode(), (done.stderr or b"").decode()
@@ -155,6 +197,9 @@ def run(binary, c, scratch):
         want = dict(c, mode=oct(c.get("mode", 0)))
         faults += [f"{key}: got {found[key]!r:.80}, want {want[key]!r:.80}"
                    for key in found if key in c and found[key] != want[key]]
+    if c.get("traced"):
+        with open(log, encoding="utf-8", errors="replace") as calls:
+            faults += system_call_faults(calls.read(), binary, c["size"])
     return faults
 
 
@@ -162,16 +207,26 @@ def main(argv):
     if argv[1:] == ["--list"]:
         print("\n".join(c["name"] for c in CASES))
         return 0
-    binary, names = os.path.abspath(argv[1]), argv[2:]
+    args, runner = argv[1:], []
+    if "--" in args:
+        args, runner = args[:args.index("--")], args[args.index("--") + 1:]
+    binary, names = os.path.abspath(args[0]), args[1:]
     chosen = [c for c in CASES if not names or c["name"] in names]
-    failed = 0
+    print(f"running {binary} " + (f"under {' '.join(runner)}" if runner else "natively"))
+    failed = skipped = 0
     for c in chosen:
         with tempfile.TemporaryDirectory(prefix="bigfile-case-") as scratch:
-            faults = run(binary, c, scratch)
+            faults = run(binary, c, scratch, runner)
+        if faults is None:
+            skipped += 1
+            print(f"skipped: {c['name']} (no strace to read the system calls: apt-get install strace)")
+            continue
         failed += bool(faults)
         print(f"{'FAIL' if faults else 'ok'}: {c['name']}" + "".join(f"\n  {f}" for f in faults))
-    print(f"{len(chosen) - failed} passed, {failed} failed")
-    return 1 if failed or not chosen else 0
+    print(f"{len(chosen) - failed - skipped} passed, {failed} failed, {skipped} skipped")
+    if failed or not chosen:
+        return 1
+    return SKIPPED if skipped == len(chosen) else 0
 
 
 if __name__ == "__main__":

@@ -1,0 +1,91 @@
+# SPDX-License-Identifier: MIT
+# The other ABIs: each is this same project built with its toolchain file in
+# cmake/toolchains as an external project under abi/NAME, with the same
+# options, and with its own table of cases, which ctest runs with this one.
+# Adding an ABI takes a toolchain file and its name in this list.
+set(BIGFILE_KNOWN_ABIS i386 armhf powerpc)
+
+include(ExternalProject)
+
+set(abis ${BIGFILE_ABIS})
+if(abis STREQUAL "all")
+  set(abis ${BIGFILE_KNOWN_ABIS})
+endif()
+
+# What the toolchain file of an ABI names, read in a function's scope so that
+# it does not become this build's: the compiler, its Debian package, and the
+# emulator program.
+function(bigfile_read_toolchain toolchain)
+  include(${toolchain})
+  list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 emulator)
+  set(abi_compiler ${CMAKE_CXX_COMPILER} PARENT_SCOPE)
+  set(abi_package g++-${BIGFILE_TRIPLET} PARENT_SCOPE)
+  set(abi_emulator ${emulator} PARENT_SCOPE)
+endfunction()
+
+# A test that shows in ctest's summary as skipped, named for what is missing.
+function(bigfile_skip_abi abi what)
+  message(STATUS "${abi}: not built, ${what} is missing (apt-get install ${what})")
+  if(BIGFILE_REQUIRE_ABIS)
+    message(FATAL_ERROR "BIGFILE_REQUIRE_ABIS is on, but ${abi} needs ${what}")
+  endif()
+  if(BUILD_TESTING)
+    add_test(NAME ${abi}/needs-${what}
+      COMMAND ${CMAKE_COMMAND} -E echo "skipped: apt-get install ${what}")
+    set_tests_properties(${abi}/needs-${what} PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
+  endif()
+endfunction()
+
+foreach(abi IN LISTS abis)
+  set(toolchain ${PROJECT_SOURCE_DIR}/cmake/toolchains/${abi}.cmake)
+  if(NOT EXISTS ${toolchain})
+    message(FATAL_ERROR "BIGFILE_ABIS names ${abi}, which has no toolchain file ${toolchain}")
+  endif()
+  bigfile_read_toolchain(${toolchain})
+  find_program(BIGFILE_${abi}_COMPILER ${abi_compiler})
+  find_program(BIGFILE_${abi}_EMULATOR ${abi_emulator})
+  if(NOT BIGFILE_${abi}_COMPILER)
+    bigfile_skip_abi(${abi} ${abi_package})
+    continue()
+  endif()
+  # Without the emulator the ABI can still be built and, where the kernel
+  # runs it, tested: its own table says which.
+  if(NOT BIGFILE_${abi}_EMULATOR AND BIGFILE_REQUIRE_ABIS)
+    message(FATAL_ERROR "BIGFILE_REQUIRE_ABIS is on, but ${abi} needs ${abi_emulator} "
+                        "(apt-get install qemu-user)")
+  endif()
+
+  set(binary_dir ${CMAKE_BINARY_DIR}/abi/${abi})
+  ExternalProject_Add(bigfile-${abi}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${binary_dir}
+    PREFIX ${CMAKE_BINARY_DIR}/abi/.${abi}
+    CMAKE_CACHE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE:FILEPATH=${toolchain}
+      -DCMAKE_BUILD_TYPE:STRING=${CMAKE_BUILD_TYPE}
+      -DCMAKE_CXX_FLAGS:STRING=${CMAKE_CXX_FLAGS}
+      -DCMAKE_EXE_LINKER_FLAGS:STRING=${CMAKE_EXE_LINKER_FLAGS}
+      -DBUILD_TESTING:BOOL=${BUILD_TESTING}
+      -DBIGFILE_WERROR:BOOL=${BIGFILE_WERROR}
+      -DBIGFILE_STATIC:BOOL=${BIGFILE_STATIC}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+  add_dependencies(tarballs bigfile-${abi})
+  add_custom_command(TARGET tarballs POST_BUILD
+    COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${binary_dir}/CPackConfig.cmake -B ${CMAKE_BINARY_DIR}/packages
+    COMMENT "Packing the ${abi} tarball")
+
+  # ctest reads the ABI's own table from its build; before that build exists,
+  # the ABI shows as one failing test rather than as nothing at all.
+  if(BUILD_TESTING)
+    set(include_file ${CMAKE_BINARY_DIR}/abi/${abi}-tests.cmake)
+    file(CONFIGURE OUTPUT ${include_file} @ONLY CONTENT [[
+if(EXISTS "@binary_dir@/CTestTestfile.cmake")
+  subdirs("@binary_dir@")
+else()
+  add_test(@abi@/built "@CMAKE_COMMAND@" -E false)
+endif()
+]])
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
+  endif()
+endforeach()
