@@ -70,6 +70,10 @@ foreach(abi IN LISTS abis)
       -DBIGFILE_STATIC:BOOL=${BIGFILE_STATIC}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
+  # Configure at every build, so that a compiler or emulator installed since
+  # the last one is found, and the choice of runner is made afresh.
+  ExternalProject_Add_Step(bigfile-${abi} reconsider
+    COMMAND ${CMAKE_COMMAND} -E true DEPENDERS configure ALWAYS TRUE)
   add_dependencies(tarballs bigfile-${abi})
   add_custom_command(TARGET tarballs POST_BUILD
     COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${binary_dir}/CPackConfig.cmake -B ${CMAKE_BINARY_DIR}/packages
