@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * run-many RUNS COMMAND [ARG...]: runs COMMAND RUNS times in the current
  * directory, each time after removing ./bigfile so that every run creates it,

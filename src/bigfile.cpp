@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bigfile: give the file "bigfile" in the current directory an exact length
 // in mebibytes with one 64-bit length call, writing no data, and report each
 // step on standard output.

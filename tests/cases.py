@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """End-to-end cases: each runs the real binary in a fresh scratch directory and
 checks both output streams, the exit status and the file that the run leaves.
 
