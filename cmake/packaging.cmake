@@ -1,6 +1,31 @@
 # SPDX-License-Identifier: MIT
-# A Debian package and a tarball of the default install (the tool and its
-# manual page): cpack -G DEB, cpack -G TGZ.
+# The documents installed beside the tool, and a Debian package and a tarball
+# of the whole install: cpack -G DEB, cpack -G TGZ. Both are reproducible:
+# built again from the same commit, anywhere, they come out byte for byte the
+# same, with a .sha256 beside each.
+
+# The manual page and the changelog go in compressed as Debian wants them,
+# with gzip -9n, which records no file name or time.
+find_program(BIGFILE_GZIP gzip REQUIRED)
+set(compressed)
+foreach(pair IN ITEMS doc/bigfile.1=bigfile.1 packaging/changelog=changelog)
+  string(REPLACE "=" ";" pair ${pair})
+  list(GET pair 0 source)
+  list(GET pair 1 copy)
+  set(copy ${CMAKE_BINARY_DIR}/${copy})
+  add_custom_command(OUTPUT ${copy}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
+    COMMAND ${BIGFILE_GZIP} -9nf ${copy}
+    DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
+  list(APPEND compressed ${copy}.gz)
+endforeach()
+add_custom_target(compressed-documents ALL DEPENDS ${compressed})
+install(FILES ${CMAKE_BINARY_DIR}/bigfile.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Directories get the same mode whatever the umask of whoever packs.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # The Debian architecture of the binaries, from the compiler's target: it
 # names the ABI in the tests and the packages, also in a cross build.
@@ -20,7 +45,9 @@ endforeach()
 
 set(CPACK_PACKAGE_NAME bigfile)
 set(CPACK_PACKAGE_VENDOR "The bigfile developers")
-set(CPACK_PACKAGE_CONTACT "The bigfile developers <bigfile@localhost>")
+set(BIGFILE_MAINTAINER "The bigfile developers <bigfile@example.org>" CACHE STRING
+  "Maintainer of the Debian package: a name and a mail address")
+set(CPACK_PACKAGE_CONTACT ${BIGFILE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "make a sparse file of an exact length in mebibytes")
 set(CPACK_PACKAGE_DESCRIPTION [[
 bigfile gives the file bigfile in the current directory an exact length in
@@ -28,7 +55,13 @@ mebibytes with one 64-bit length call, writing no data, and reports each step.
 A file that grows becomes sparse, so files of many gigabytes appear at once:
 useful for testing large-file support, quotas and disk-full handling, also on
 32-bit x86 systems, where plain file offsets stop at 2 GiB.]])
+# A Debian package's dependencies come from dpkg-shlibdeps, which knows the
+# libraries of this machine's architecture only: a cross build makes the
+# tarball alone.
 set(CPACK_GENERATOR DEB TGZ)
+if(CMAKE_CROSSCOMPILING)
+  set(CPACK_GENERATOR TGZ)
+endif()
 set(CPACK_SOURCE_GENERATOR TGZ)
 # The tarball names the Debian architecture, and says when the binary in it
 # needs no libraries at all.
@@ -41,7 +74,25 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${BIGFILE_DEBIAN_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_STRIP_FILES OFF)
+# The packages hold a stripped binary; the build's own keeps its symbols and
+# the recorded switches for the hardening check.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+# Every time recorded in the packages (repack.cmake keeps them) is SOURCE_DATE_EPOCH: the caller's if
+# set, else the last commit's, read when cpack runs, else a fixed day for a
+# tree outside git.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack.cmake)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
+file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} @ONLY CONTENT [[
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+  execute_process(COMMAND git -C "@PROJECT_SOURCE_DIR@" log -1 --format=%ct
+    OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE status)
+  if(NOT status STREQUAL "0" OR NOT epoch MATCHES "^[0-9]+$")
+    set(epoch 1796688000) # 2026-12-08, the first release
+  endif()
+  set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+endif()
+]])
 include(CPack)
 
 # cmake --build ... --target tarballs: the tarball of this build and of each
