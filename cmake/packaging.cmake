@@ -23,9 +23,6 @@ add_custom_target(compressed-documents ALL DEPENDS ${compressed})
 install(FILES ${CMAKE_BINARY_DIR}/bigfile.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# Directories get the same mode whatever the umask of whoever packs.
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # The Debian architecture of the binaries, from the compiler's target: it
 # names the ABI in the tests and the packages, also in a cross build.

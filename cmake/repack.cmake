@@ -1,19 +1,21 @@
 # SPDX-License-Identifier: MIT
 # Run by cpack after it has made the packages and before it copies them out
-# and writes their checksums (CPACK_POST_BUILD_SCRIPTS). Two things in the
-# packages as CPack makes them come from the file system that they were
-# staged on rather than from the source: a tarball lists its files in the
-# order in which the directories list them, and a Debian package's
-# Installed-Size counts the directories' own sizes. Each package is packed
-# again from its contents, its files in name order and Installed-Size
-# counted as dpkg-gencontrol counts it, so that the same commit gives the same
-# bytes wherever it is packed. Times stay at SOURCE_DATE_EPOCH.
+# and writes their checksums (CPACK_POST_BUILD_SCRIPTS). Three things in the
+# packages as CPack makes them come from where they were staged rather than
+# from the source: a tarball lists its files in the order in which the file
+# system lists them, the directories that CPack makes itself take their mode
+# from the umask, and a Debian package's Installed-Size counts directories'
+# own sizes. Each package is packed again from its contents, its files in
+# name order, every mode rw-r--r-- or rwxr-xr-x, and Installed-Size counted
+# as dpkg-gencontrol counts it, so that the same commit gives the same bytes
+# wherever and by whomever it is packed. Times stay at SOURCE_DATE_EPOCH.
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   set(contents ${package}.contents)
   file(REMOVE_RECURSE ${contents})
   file(MAKE_DIRECTORY ${contents})
   if(package MATCHES "\\.tar\\.gz$")
-    execute_process(COMMAND tar -xzpf ${package} -C ${contents} COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND tar -xzf ${package} -C ${contents} COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND chmod -R u=rwX,go=rX ${contents} COMMAND_ERROR_IS_FATAL ANY)
     file(GLOB top RELATIVE ${contents} ${contents}/*)
     execute_process(
       COMMAND tar --sort=name --owner=0 --group=0 --numeric-owner
@@ -22,6 +24,7 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
       OUTPUT_FILE ${package} COMMAND_ERROR_IS_FATAL ANY)
   elseif(package MATCHES "\\.deb$")
     execute_process(COMMAND dpkg-deb -R ${package} ${contents} COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND chmod -R u=rwX,go=rX ${contents} COMMAND_ERROR_IS_FATAL ANY)
     # Each file counts its size in KiB, rounded up, and each directory 1 KiB.
     file(GLOB_RECURSE entries LIST_DIRECTORIES true ${contents}/*)
     set(kib 0)
