@@ -6,6 +6,7 @@
 set(BIGFILE_KNOWN_ABIS i386 armhf powerpc)
 
 include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/testing.cmake)
 
 set(abis ${BIGFILE_ABIS})
 if(abis STREQUAL "all")
@@ -30,9 +31,7 @@ function(bigfile_skip_abi abi what)
     message(FATAL_ERROR "BIGFILE_REQUIRE_ABIS is on, but ${abi} needs ${what}")
   endif()
   if(BUILD_TESTING)
-    add_test(NAME ${abi}/needs-${what}
-      COMMAND ${CMAKE_COMMAND} -E echo "skipped: apt-get install ${what}")
-    set_tests_properties(${abi}/needs-${what} PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
+    bigfile_add_skipped_test(${abi}/needs-${what} "apt-get install ${what}")
   endif()
 endfunction()
 
