@@ -51,7 +51,7 @@ bigfile gives the file bigfile in the current directory an exact length in
 mebibytes with one 64-bit length call, writing no data, and reports each step.
 A file that grows becomes sparse, so files of many gigabytes appear at once:
 useful for testing large-file support, quotas and disk-full handling, also on
-32-bit x86 systems, where plain file offsets stop at 2 GiB.]])
+32-bit systems (i386, armhf, powerpc), where plain file offsets stop at 2 GiB.]])
 # A Debian package's dependencies come from dpkg-shlibdeps, which knows the
 # libraries of this machine's architecture only: a cross build makes the
 # tarball alone.
