@@ -75,7 +75,8 @@ foreach(abi IN LISTS abis)
     COMMAND ${CMAKE_COMMAND} -E true DEPENDERS configure ALWAYS TRUE)
   add_dependencies(tarballs bigfile-${abi})
   add_custom_command(TARGET tarballs POST_BUILD
-    COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${binary_dir}/CPackConfig.cmake -B ${CMAKE_BINARY_DIR}/packages
+    COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${binary_dir}/CPackConfig.cmake
+            -B ${CMAKE_BINARY_DIR}/packages
     COMMENT "Packing the ${abi} tarball")
 
   # ctest reads the ABI's own table from its build; before that build exists,

@@ -8,11 +8,9 @@
 # with gzip -9n, which records no file name or time.
 find_program(BIGFILE_GZIP gzip REQUIRED)
 set(compressed)
-foreach(pair IN ITEMS doc/bigfile.1=bigfile.1 packaging/changelog=changelog)
-  string(REPLACE "=" ";" pair ${pair})
-  list(GET pair 0 source)
-  list(GET pair 1 copy)
-  set(copy ${CMAKE_BINARY_DIR}/${copy})
+foreach(source IN ITEMS doc/bigfile.1 packaging/changelog)
+  get_filename_component(name ${source} NAME)
+  set(copy ${CMAKE_BINARY_DIR}/${name})
   add_custom_command(OUTPUT ${copy}.gz
     COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
     COMMAND ${BIGFILE_GZIP} -9nf ${copy}
@@ -75,9 +73,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # the recorded switches for the hardening check.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
-# Every time recorded in the packages (repack.cmake keeps them) is SOURCE_DATE_EPOCH: the caller's if
+# Every time recorded in the packages is SOURCE_DATE_EPOCH: the caller's if
 # set, else the last commit's, read when cpack runs, else a fixed day for a
-# tree outside git.
+# tree outside git. repack.cmake then takes out what staging put in.
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack.cmake)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
 file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} @ONLY CONTENT [[
@@ -96,6 +94,7 @@ include(CPack)
 # of its other ABIs, side by side in packages/. In a static build these are
 # the binaries that run on a machine of their architecture with no library.
 add_custom_target(tarballs
-  COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${CMAKE_BINARY_DIR}/packages
+  COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+          -B ${CMAKE_BINARY_DIR}/packages
   DEPENDS bigfile
   COMMENT "Packing the ${BIGFILE_DEBIAN_ARCH} tarball")

@@ -39,7 +39,8 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
       endif()
     endforeach()
     file(READ ${contents}/DEBIAN/control control)
-    string(REGEX REPLACE "\nInstalled-Size: [0-9]+\n" "\nInstalled-Size: ${kib}\n" control "${control}")
+    string(REGEX REPLACE "\nInstalled-Size: [0-9]+\n" "\nInstalled-Size: ${kib}\n"
+      control "${control}")
     file(WRITE ${contents}/DEBIAN/control "${control}")
     execute_process(COMMAND dpkg-deb --root-owner-group -Zxz -b ${contents} ${package}
       OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)

@@ -119,7 +119,8 @@ def system_call_faults(log, binary, length):
     with open(binary, "rb") as elf:
         thirty_two = elf.read(5)[4] == 1  # EI_CLASS: ELFCLASS32
     calls = re.sub(r",\s+", ",", log)  # strace writes "a, b", qemu "a,b"
-    opened = re.search(r'open(?:at)?\((?:AT_FDCWD,)?"bigfile",([\w|]+),(\w+)\)\s*=\s*(\d+)', calls)
+    opened = re.search(r'open(?:at)?\((?:AT_FDCWD,)?"bigfile",([\w|]+),(\w+)\)\s*=\s*(\d+)',
+                       calls)
     if not opened:
         return ["the system calls show no open of bigfile"]
     flags, mode, fd = set(opened[1].split("|")), opened[2], opened[3]
@@ -135,7 +136,8 @@ def system_call_faults(log, binary, length):
 
 
 def run(binary, c, scratch, runner):
-    """Runs one case in scratch; returns a list of what went wrong."""
+    """Runs one case in scratch; returns a list of what went wrong, or None
+    when the case cannot run here."""
     work = os.path.join(scratch, "work")
     os.mkdir(work)
     path = os.path.join(work, "bigfile")
@@ -220,7 +222,8 @@ def main(argv):
             faults = run(binary, c, scratch, runner)
         if faults is None:
             skipped += 1
-            print(f"skipped: {c['name']} (no strace to read the system calls: apt-get install strace)")
+            print(f"skipped: {c['name']} (no strace to read the system calls; "
+                  "apt-get install strace)")
             continue
         failed += bool(faults)
         print(f"{'FAIL' if faults else 'ok'}: {c['name']}" + "".join(f"\n  {f}" for f in faults))
