@@ -73,11 +73,7 @@ foreach(abi IN LISTS abis)
   # the last one is found, and the choice of runner is made afresh.
   ExternalProject_Add_Step(bigfile-${abi} reconsider
     COMMAND ${CMAKE_COMMAND} -E true DEPENDERS configure ALWAYS TRUE)
-  add_dependencies(tarballs bigfile-${abi})
-  add_custom_command(TARGET tarballs POST_BUILD
-    COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${binary_dir}/CPackConfig.cmake
-            -B ${CMAKE_BINARY_DIR}/packages
-    COMMENT "Packing the ${abi} tarball")
+  bigfile_add_tarball(bigfile-${abi} ${binary_dir} ${abi})
 
   # ctest reads the ABI's own table from its build; before that build exists,
   # the ABI shows as one failing test rather than as nothing at all.

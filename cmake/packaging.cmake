@@ -22,22 +22,6 @@ install(FILES ${CMAKE_BINARY_DIR}/bigfile.1.gz DESTINATION ${CMAKE_INSTALL_MANDI
 install(FILES packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The Debian architecture of the binaries, from the compiler's target: it
-# names the ABI in the tests and the packages, also in a cross build.
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
-  OUTPUT_VARIABLE target OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(BIGFILE_DEBIAN_ARCH ${CMAKE_SYSTEM_PROCESSOR})
-foreach(pair IN ITEMS "^x86_64-=amd64" "^i[3-6]86-=i386" "^arm.*-gnueabihf$=armhf"
-                      "^arm.*-gnueabi$=armel" "^aarch64-=arm64" "^powerpc-=powerpc"
-                      "^powerpc64le-=ppc64el" "^riscv64-=riscv64" "^s390x-=s390x")
-  string(REPLACE "=" ";" pair ${pair})
-  list(GET pair 0 pattern)
-  if(target MATCHES "${pattern}")
-    list(GET pair 1 BIGFILE_DEBIAN_ARCH)
-    break()
-  endif()
-endforeach()
-
 set(CPACK_PACKAGE_NAME bigfile)
 set(CPACK_PACKAGE_VENDOR "The bigfile developers")
 set(BIGFILE_MAINTAINER "The bigfile developers <bigfile@example.org>" CACHE STRING
@@ -93,8 +77,12 @@ include(CPack)
 # cmake --build ... --target tarballs: the tarball of this build and of each
 # of its other ABIs, side by side in packages/. In a static build these are
 # the binaries that run on a machine of their architecture with no library.
-add_custom_target(tarballs
-  COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
-          -B ${CMAKE_BINARY_DIR}/packages
-  DEPENDS bigfile
-  COMMENT "Packing the ${BIGFILE_DEBIAN_ARCH} tarball")
+add_custom_target(tarballs)
+function(bigfile_add_tarball target build_dir abi)
+  add_dependencies(tarballs ${target})
+  add_custom_command(TARGET tarballs POST_BUILD
+    COMMAND ${CMAKE_CPACK_COMMAND} -G TGZ --config ${build_dir}/CPackConfig.cmake
+            -B ${CMAKE_BINARY_DIR}/packages
+    COMMENT "Packing the ${abi} tarball")
+endfunction()
+bigfile_add_tarball(bigfile ${CMAKE_BINARY_DIR} ${BIGFILE_DEBIAN_ARCH})

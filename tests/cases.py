@@ -135,6 +135,21 @@ def system_call_faults(log, binary, length):
     return faults
 
 
+def traced(command, emulated, log, environment):
+    """The command, made to write the program's system calls to log (qemu-user
+    writes the calls it emulates, strace those of a native run); None when
+    there is no strace."""
+    if emulated:
+        environment.update(QEMU_STRACE="1", QEMU_LOG_FILENAME=log)
+        return command
+    if not shutil.which("strace"):
+        return None
+    # LeakSanitizer stops a sanitized build that is traced.
+    leaks_off = [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]
+    environment["ASAN_OPTIONS"] = ":".join(filter(None, leaks_off))
+    return ["strace", "-f", "-o", log, "--"] + command
+
+
 def run(binary, c, scratch, runner):
     """Runs one case in scratch; returns a list of what went wrong, or None
     when the case cannot run here."""
@@ -146,15 +161,10 @@ def run(binary, c, scratch, runner):
     command = runner + [shutil.copy(binary, scratch)] + c["args"]
     log = os.path.join(scratch, "system-calls")
     environment = dict(os.environ)
-    if c.get("traced") and runner:  # qemu-user writes the calls it emulates
-        environment.update(QEMU_STRACE="1", QEMU_LOG_FILENAME=log)
-    elif c.get("traced"):
-        if not shutil.which("strace"):
+    if c.get("traced"):
+        command = traced(command, bool(runner), log, environment)
+        if command is None:
             return None
-        command = ["strace", "-f", "-o", log, "--"] + command
-        # LeakSanitizer stops a sanitized build that is traced.
-        leaks_off = [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]
-        environment["ASAN_OPTIONS"] = ":".join(filter(None, leaks_off))
     if c.get("unprivileged"):
         os.chmod(scratch, 0o755)
         os.chmod(work, 0o555)
