@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static_assert(sizeof(off64_t) == sizeof(std::int64_t), "the length call needs 64-bit lengths");
@@ -81,6 +82,32 @@ void report_length_failure()
     (void)std::printf("[%d]-ftruncate64 error: %s\n", length_error, std::strerror(length_error));
 }
 
+// The file's length now, or -1 when it cannot be read.
+off64_t length_now(int fd)
+{
+    struct stat64 status {};
+    return fstat64(fd, &status) < 0 ? -1 : status.st_size;
+}
+
+// A failed length call need not leave the file alone: vfat allocates and
+// zeroes the new part as it grows the file, and when the volume fills it
+// fails with the file grown as far as the space went. The length that the
+// file had is put back, so that a failure changes nothing; putting it back
+// can fail too, and that is said, never hidden.
+void put_back_length(int fd, off64_t before)
+{
+    const off64_t after = length_now(fd);
+    if (before < 0 || after == before) {
+        return;
+    }
+    if (ftruncate64(fd, before) < 0) {
+        const int put_back_error = errno;
+        (void)std::fflush(stdout);
+        (void)std::fprintf(stderr, "bigfile: cannot put back the length %" PRId64 ": %s\n",
+                           std::int64_t{before}, std::strerror(put_back_error));
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -105,8 +132,10 @@ int main(int argc, char *argv[])
     const std::int64_t offset = length_of(total);
     (void)std::printf("offset=%" PRId64 "\n", offset);
 
+    const off64_t before = length_now(fd);
     if (ftruncate64(fd, offset) < 0) {
         report_length_failure();
+        put_back_length(fd, before);
         (void)close(fd);
         return length_failed;
     }
