@@ -4,12 +4,20 @@
 checks both output streams, the exit status and the file that the run leaves.
 
   cases.py --list                          the case names, one a line
-  cases.py BINARY [NAME...] [-- RUNNER...]  run the named cases (all by default),
+  cases.py BINARY [NAME...] [OPTIONS] [-- RUNNER...]
+                                           run the named cases (all by default),
                                            under RUNNER (an emulator) if given
+  --filesystem NAME --kernel ARCH          the file system (of filesystems.py) and
+                                           the kernel that the cases run on, where
+                                           they are known: the cases then expect
+                                           what that file system does
+  --work-root DIR                          make each case's directory in DIR
 
-A case that cannot run here (no strace to read a native run's system calls)
-is skipped; a run whose every case was skipped exits with 77.
+A case that cannot run here (no strace to read a native run's system calls, a
+file system without links) is skipped; a run whose every case was skipped
+exits with 77.
 """
+import argparse
 import os
 import re
 import resource
@@ -17,6 +25,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from filesystems import BY_NAME, LARGEST  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
 
@@ -58,21 +69,71 @@ def case(name, args, out, err="", status=0, size=None, **extra):
 
 
 def sized_to(name, argument, total, **extra):
-    """A run that succeeds and leaves a file of total MiB."""
-    return case(name, [argument], sized(total), size=total * MiB, **extra)
+    """A run that asks for total MiB (a number, or what a file system and a
+    kernel give it). It succeeds and leaves a file of that length unless the
+    file system refuses the length, and then the file stays as it was."""
+    return case(name, [argument], None, total=total, **extra)
+
+
+def on_known_volumes(name, total_on, **extra):
+    """A sizing case whose count comes from what the file system does: a
+    number, or why the case does not apply there."""
+    return sized_to(name, None, total_on, known_only=True, **extra)
+
+
+def largest(fs, kernel, _):
+    return fs.largest[kernel] if fs.largest else "only the free space stops a file there"
+
+
+def past_largest(fs, kernel, _):
+    if not fs.largest or fs.largest[kernel] == LARGEST:
+        return "it takes every count"
+    return fs.largest[kernel] + 1
+
+
+def past_free_space(fs, _, room):
+    return room // MiB + 1 if fs.allocates else "growing takes no room there"
+
+
+def expectation(c, fs, kernel, before, space):
+    """What a sizing case gives on fs (None: a file system whose limits are
+    not known here) under kernel, with the file's length before the run and
+    the space (bytes free, bytes in all) of its volume: the expected fields,
+    or why the case does not apply."""
+    if c.get("known_only") and fs is None:
+        return "the limits of this file system are not known; the guests' volumes test them"
+    total = c["total"](fs, kernel, space[0]) if callable(c["total"]) else c["total"]
+    if isinstance(total, str):
+        return total
+    argument = str(total) if c["args"] == [None] else c["args"][0]
+    if fs is None:
+        if total * MiB > 1 << 44:  # whether it holds 16 TiB and more is its own affair
+            return dict(args=[argument], out=status_agrees_with_last_line)
+        refusal = None
+    else:
+        refusal = fs.refusal(total * MiB, total * MiB - before, *space, kernel)
+    if refusal:
+        return dict(args=[argument], out=sized(total, refusal + "\n"), status=1, size=None,
+                    kept=True)
+    return dict(args=[argument], out=sized(total), status=0, size=total * MiB)
 
 
 # out: the whole standard output, or a check of (out, status). size: the file's
 # length afterwards. extra: setup (makes what is in the way), path (the file to
-# check, if not bigfile), content (its first bytes), mode, sparse (no blocks),
-# absent (nothing created), umask, fsize (ulimit -f), stdout ("closed", "full",
-# "broken-pipe"), merge (one stream for both), unprivileged (run as nobody in a
-# read-only directory), traced (check the program's own system calls).
+# check, if not bigfile), content (its first bytes), mode, sparse (no blocks;
+# on a file system that allocates, blocks for every byte instead), kept (the
+# file is as it was, or empty if the run made it), absent (nothing created),
+# umask, fsize (ulimit -f), stdout ("closed", "full", "broken-pipe"), merge (one
+# stream for both), unprivileged (run as nobody in a read-only directory),
+# traced (check the program's own system calls), unix (needs modes, links or
+# FIFOs). Sizing cases (sized_to) work out out, status, size and kept from
+# what the file system does with their count.
 DIR_ERR = "bigfile: Is a directory\n"
 CASES = [
     case("no-argument-cuts", [], sized(None), size=0, setup=existing(b"data")),
     case("no-argument-creates", [], sized(None), size=0, mode=0o644),
-    *(sized_to(f"count-{n}", str(n), n, sparse=True, mode=0o644) for n in (1, 2048, 3000, 4096)),
+    *(sized_to(f"count-{n}", str(n), n, sparse=True, mode=0o644)
+      for n in (1, 64, 2048, 3000, 4096)),
     sized_to("system-calls", "3000", 3000, traced=True),
     sized_to("large-file-cut", "3000", 3000, setup=existing(b"big", length=4096 * MiB + 1),
              content=b"big"),
@@ -85,20 +146,25 @@ CASES = [
     sized_to("sign-then-blank", "- 5", 0),
     case("second-argument-ignored", ["2", "7"], sized(2), size=2 * MiB),
     case("minus-one", ["-1"], sized(-1, EINVAL), status=1, size=0),
+    case("failure-keeps-file", ["-1"], sized(-1, EINVAL), status=1, setup=existing(PATTERN),
+         kept=True),
     case("int32-min", ["-2147483648"], sized(-2147483648, EINVAL), status=1, size=0),
     case("below-range", ["-99999999999"], sized(-2147483648, EINVAL), status=1, size=0),
-    case("beyond-range", ["99999999999"], status_agrees_with_last_line),
+    sized_to("beyond-range", "99999999999", 2147483647),
+    on_known_volumes("largest-count", largest),
+    on_known_volumes("past-largest-count", past_largest),
+    on_known_volumes("past-free-space", past_free_space, setup=existing(PATTERN[:MiB])),
     sized_to("longer-file-cut", "1", 1, setup=existing(PATTERN), content=PATTERN[:MiB]),
     sized_to("shorter-file-grows", "1", 1, setup=existing(b"hello"),
              content=b"hello" + bytes(MiB - 5)),
-    sized_to("mode-kept", "1", 1, setup=existing(b"", 0o600), mode=0o600),
-    sized_to("umask-0", "1", 1, umask=0, mode=0o644),
-    sized_to("umask-077", "1", 1, umask=0o077, mode=0o600),
+    sized_to("mode-kept", "1", 1, setup=existing(b"", 0o600), mode=0o600, unix=True),
+    sized_to("umask-0", "1", 1, umask=0, mode=0o644, unix=True),
+    sized_to("umask-077", "1", 1, umask=0o077, mode=0o600, unix=True),
     case("file-size-limit", ["2"], sized(2, EFBIG), status=1, size=0, fsize=MiB),
-    case("fifo", ["1"], sized(1, EINVAL), status=1, setup=os.mkfifo),
-    sized_to("symlink-followed", "1", 1, path="target", setup=link_to("target")),
+    case("fifo", ["1"], sized(1, EINVAL), status=1, setup=os.mkfifo, unix=True),
+    sized_to("symlink-followed", "1", 1, path="target", setup=link_to("target"), unix=True),
     case("dangling-link", ["1"], "total=1\n", "bigfile: No such file or directory\n", 255,
-         setup=link_to("missing/bigfile")),
+         setup=link_to("missing/bigfile"), unix=True),
     case("directory", ["5"], "total=5\n", DIR_ERR, 255, setup=os.mkdir),
     case("directory-one-stream", ["5"], "total=5\n" + DIR_ERR, status=255, merge=True,
          setup=os.mkdir),
@@ -107,15 +173,16 @@ CASES = [
     case("stdout-full", ["1"], "", size=MiB, stdout="full"),
     case("stdout-reader-gone", ["1"], "", size=MiB, stdout="broken-pipe"),
     case("permission-denied", ["1"], "total=1\n", "bigfile: Permission denied\n", 255,
-         unprivileged=True, absent=True),
+         unprivileged=True, absent=True, unix=True),
 ]
 
 
-def system_call_faults(log, binary, length):
+def system_call_faults(log, binary, length, before):
     """An emulator opens files through the host's own 64-bit calls, so only the
     program's system calls show whether a 32-bit build asks for large-file
     access and hands the length call all 64 bits. A 64-bit build has neither
-    O_LARGEFILE nor ftruncate64: its offsets are 64 bits already."""
+    O_LARGEFILE nor ftruncate64: its offsets are 64 bits already. A failed
+    call that changed the file is followed by one that puts its length back."""
     with open(binary, "rb") as elf:
         thirty_two = elf.read(5)[4] == 1  # EI_CLASS: ELFCLASS32
     calls = re.sub(r",\s+", ",", log)  # strace writes "a, b", qemu "a,b"
@@ -125,13 +192,15 @@ def system_call_faults(log, binary, length):
         return ["the system calls show no open of bigfile"]
     flags, mode, fd = set(opened[1].split("|")), opened[2], opened[3]
     want_flags = {"O_RDWR", "O_CREAT"} | ({"O_LARGEFILE"} if thirty_two else set())
-    length_call = f"ftruncate{'64' if thirty_two else ''}({fd},{length})"
+    name = f"ftruncate{'64' if thirty_two else ''}"
+    length_calls = re.findall(r"\bftruncate(?:64)?\([^)]*\)", calls)
     faults = []
     if (flags, mode) != (want_flags, "0644"):
         faults.append(f"opened with {'|'.join(sorted(flags))}, {mode}; "
                       f"want {'|'.join(sorted(want_flags))}, 0644")
-    if len(re.findall(r"\bftruncate(?:64)?\(", calls)) != 1 or length_call not in calls:
-        faults.append(f"the length calls are not exactly one {length_call}")
+    if length_calls not in ([f"{name}({fd},{length})"], [f"{name}({fd},{length})",
+                                                         f"{name}({fd},{before})"]):
+        faults.append(f"the length calls are {length_calls}, not one {name}({fd},{length})")
     return faults
 
 
@@ -150,21 +219,48 @@ def traced(command, emulated, log, environment):
     return ["strace", "-f", "-o", log, "--"] + command
 
 
-def run(binary, c, scratch, runner):
-    """Runs one case in scratch; returns a list of what went wrong, or None
-    when the case cannot run here."""
-    work = os.path.join(scratch, "work")
-    os.mkdir(work)
+def contents(path, most=4 * MiB):
+    """The file's length and its first bytes, or None when there is none."""
+    if not os.path.isfile(path):
+        return None
+    with open(path, "rb") as file:
+        return os.stat(path).st_size, file.read(most)
+
+
+def run(binary, c, scratch, work, runner, where):
+    """Runs one case in the empty directory work, with scratch for the rest;
+    returns a list of what went wrong, or why the case cannot run here."""
+    fs = where.filesystem
+    if fs and not fs.unix and c.get("unix"):
+        return f"{fs.name} has no Unix modes, links or FIFOs"
     path = os.path.join(work, "bigfile")
+    target = os.path.join(work, c.get("path", "bigfile"))
     if "setup" in c:
-        c["setup"](path)
+        try:
+            c["setup"](path)
+        except OSError as error:
+            if fs is None:
+                raise
+            return f"{fs.name} cannot hold what the case starts from: {error.strerror}"
+    before = contents(target)
+    if "total" in c:
+        volume = os.statvfs(work)
+        space = volume.f_bavail * volume.f_frsize, volume.f_blocks * volume.f_frsize
+        want = expectation(c, fs, where.kernel, before[0] if before else 0, space)
+        if isinstance(want, str):
+            return want
+        c = dict(c, **want)
+    if fs and not fs.unix:
+        c.pop("mode", None)
+    if fs and fs.allocates and c.pop("sparse", False):
+        c["allocated"] = True
     command = runner + [shutil.copy(binary, scratch)] + c["args"]
     log = os.path.join(scratch, "system-calls")
     environment = dict(os.environ)
     if c.get("traced"):
         command = traced(command, bool(runner), log, environment)
         if command is None:
-            return None
+            return "no strace to read the system calls; apt-get install strace"
     if c.get("unprivileged"):
         os.chmod(scratch, 0o755)
         os.chmod(work, 0o555)
@@ -185,10 +281,10 @@ def run(binary, c, scratch, runner):
     try:
         done = subprocess.run(command, cwd=work, stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT if c.get("merge") else subprocess.PIPE,
-                              preexec_fn=prepare_child, env=environment, timeout=20,
+                              preexec_fn=prepare_child, env=environment, timeout=60,
                               check=False)
     except subprocess.TimeoutExpired:
-        return ["the run did not end within 20 s"]
+        return ["the run did not end within 60 s"]
     out, err = done.stdout.decode(), (done.stderr or b"").decode()
     status = done.returncode  # negative: killed by that signal
     faults = []
@@ -198,21 +294,28 @@ def run(binary, c, scratch, runner):
     elif (out, err, status) != (c["out"], c["err"], c["status"]):
         faults.append(f"got stdout {out!r}, stderr {err!r}, status {status}; "
                       f"want {c['out']!r}, {c['err']!r}, {c['status']}")
-    target = os.path.join(work, c.get("path", "bigfile"))
     if c.get("absent") and os.path.lexists(target):
         faults.append("the run left a file behind")
+    # A failed run leaves the file as it was, or as the open made it: empty.
+    after, kept = contents(target), before or (0, b"")
+    if c.get("kept") and after != kept:
+        faults.append(f"the file changed: it had {kept[0]} bytes, now "
+                      + (f"{after[0]}" if after else "none") + (
+                          ", other bytes" if after and after[0] == kept[0] else ""))
     if c["size"] is not None:
         info = os.stat(target)
         with open(target, "rb") as file:
             first_bytes = file.read(len(c.get("content", "")))
         found = dict(size=info.st_size, sparse=info.st_blocks == 0,
+                     allocated=info.st_blocks * 512 >= info.st_size,
                      mode=oct(info.st_mode & 0o7777), content=first_bytes)
         want = dict(c, mode=oct(c.get("mode", 0)))
         faults += [f"{key}: got {found[key]!r:.80}, want {want[key]!r:.80}"
                    for key in found if key in c and found[key] != want[key]]
     if c.get("traced"):
         with open(log, encoding="utf-8", errors="replace") as calls:
-            faults += system_call_faults(calls.read(), binary, c["size"])
+            faults += system_call_faults(calls.read(), binary, int(c["args"][0]) * MiB,
+                                         before[0] if before else 0)
     return faults
 
 
@@ -220,23 +323,35 @@ def main(argv):
     if argv[1:] == ["--list"]:
         print("\n".join(c["name"] for c in CASES))
         return 0
-    args, runner = argv[1:], []
-    if "--" in args:
-        args, runner = args[:args.index("--")], args[args.index("--") + 1:]
-    binary, names = os.path.abspath(args[0]), args[1:]
-    chosen = [c for c in CASES if not names or c["name"] in names]
-    print(f"running {binary} " + (f"under {' '.join(runner)}" if runner else "natively"))
+    runner = []
+    if "--" in argv:
+        argv, runner = argv[:argv.index("--")], argv[argv.index("--") + 1:]
+    parser = argparse.ArgumentParser(usage=__doc__)
+    parser.add_argument("binary")
+    parser.add_argument("names", nargs="*")
+    parser.add_argument("--filesystem", choices=sorted(BY_NAME))
+    parser.add_argument("--kernel")
+    parser.add_argument("--work-root")
+    where = parser.parse_args(argv[1:])
+    where.filesystem = BY_NAME.get(where.filesystem)
+    if where.filesystem and not where.kernel:
+        parser.error("--filesystem needs --kernel")
+    binary = os.path.abspath(where.binary)
+    chosen = [c for c in CASES if not where.names or c["name"] in where.names]
+    print(f"running {binary} " + (f"under {' '.join(runner)}" if runner else "natively")
+          + (f" on {where.filesystem.name}" if where.filesystem else ""))
     failed = skipped = 0
     for c in chosen:
-        with tempfile.TemporaryDirectory(prefix="bigfile-case-") as scratch:
-            faults = run(binary, c, scratch, runner)
-        if faults is None:
+        with tempfile.TemporaryDirectory(prefix="bigfile-case-") as scratch, \
+                tempfile.TemporaryDirectory(prefix="bigfile-work-", dir=where.work_root) as work:
+            faults = run(binary, c, scratch, work, runner, where)
+        if isinstance(faults, str):
             skipped += 1
-            print(f"skipped: {c['name']} (no strace to read the system calls; "
-                  "apt-get install strace)")
+            print(f"skipped: {c['name']} ({faults})")
             continue
         failed += bool(faults)
-        print(f"{'FAIL' if faults else 'ok'}: {c['name']}" + "".join(f"\n  {f}" for f in faults))
+        print(f"{'FAIL' if faults else 'ok'}: {c['name']}" + "".join(f"\n  {f}" for f in faults),
+              flush=True)
     print(f"{len(chosen) - failed - skipped} passed, {failed} failed, {skipped} skipped")
     if failed or not chosen:
         return 1
