@@ -1,0 +1,426 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Runs the table of cases inside a real Linux kernel, booted under
+qemu-system, on the guest's own tmpfs and on a fresh volume of each file
+system in filesystems.py.
+
+  guest.py fetch ARCH PACKAGE... --cache DIR --stamp FILE [--required]
+      Unpacks ARCH's packages and their dependencies from this machine's apt
+      sources, through mmdebstrap's private apt state, into a root under DIR,
+      and writes the root's path to FILE. A root is made once for each set
+      of packages and sources; the packages themselves are kept under DIR by
+      version, so that making a root again fetches only what changed. When
+      the sources cannot be reached, FILE says why, and the guest's tests
+      show as skipped (--required: the fetch fails instead).
+  guest.py boot --stamp FILE --binary BINARY --kernel ARCH --console DEVICE
+                --results DIR [--seconds N] -- QEMU...
+      Boots the root's kernel under QEMU once, runs every case on every file
+      system there, and writes each case's result under DIR.
+  guest.py result DIR [FILESYSTEM/]CASE
+      Prints one case's result; exits 0 (passed), 1 (failed) or 77 (skipped).
+  guest.py inside
+      The guest's side: what its init runs.
+"""
+import glob
+import hashlib
+import json
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from filesystems import FILESYSTEMS  # noqa: E402  pylint: disable=wrong-import-position
+
+SKIPPED = 77
+MARK = "bigfile-guest:"
+# What the root leaves out of the guest: the kernel's other modules, the
+# documents and data that nothing in the guest reads, and dpkg's state.
+LEFT_OUT = ("boot", "lib/modules", "usr/share", "var/cache", "var/lib", "lib/udev/hwdb.bin",
+            "etc/udev/hwdb.bin")
+DEVICE_MODULES = ["virtio_pci", "virtio_blk"]
+GUEST_FILES = ("guest.py", "cases.py", "filesystems.py")
+GUEST_DIRECTORIES = ("proc", "sys", "dev", "tmp", "mnt", "var/lib", "guest", "guest/modules")
+INIT = """#!/bin/busybox sh
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+busybox mount -t proc proc /proc
+busybox mount -t sysfs sysfs /sys
+busybox mount -t devtmpfs devtmpfs /dev
+busybox mount -t tmpfs tmpfs /tmp
+python3 /guest/guest.py inside
+busybox sync
+busybox reboot -f
+"""
+
+
+def say(*words):
+    print(MARK, *words, flush=True)
+
+
+# The fetch ---------------------------------------------------------------
+
+def apt_sources():
+    """This machine's own apt sources, in the form that mmdebstrap reads."""
+    deb822 = sorted(glob.glob("/etc/apt/sources.list.d/*.sources"))
+    if deb822:
+        return "\n".join(open(path, encoding="utf-8").read() for path in deb822)
+    one_line = ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list"))
+    return "".join(open(path, encoding="utf-8").read() for path in one_line
+                   if os.path.exists(path))
+
+
+def release(sources):
+    """The first suite that the sources name: this machine's release."""
+    for line in sources.splitlines():
+        words = line.split()
+        if words[:1] == ["Suites:"]:
+            return words[1]
+        if words[:1] == ["deb"]:
+            return [w for w in words[1:] if not w.startswith("[")][1]
+    return "stable"
+
+
+def fetch(arch, packages, cache, stamp, required):
+    sources = apt_sources()
+    key = hashlib.sha256(repr((arch, sorted(packages), sources)).encode()).hexdigest()[:16]
+    root = os.path.join(cache, f"{arch}-{key}")
+    debs = os.path.join(cache, "debs")
+    os.makedirs(debs, exist_ok=True)
+    if not os.path.exists(os.path.join(root, ".complete")):
+        shutil.rmtree(root, ignore_errors=True)
+        unpacking = root + ".unpacking"
+        shutil.rmtree(unpacking, ignore_errors=True)
+        started = time.monotonic()
+        done = subprocess.run(
+            ["mmdebstrap", "--quiet", "--variant=extract", f"--architectures={arch}",
+             f"--include={','.join(packages)}", "--skip=download/empty", "--skip=cleanup/apt/cache",
+             '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
+             f"--setup-hook=sync-in {debs} /var/cache/apt/archives/",
+             release(sources), unpacking, "-"],
+            input=sources, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+            check=False)
+        if done.returncode != 0:
+            why = (f"the {arch} packages could not be fetched from this machine's apt sources: "
+                   + " / ".join(done.stdout.strip().splitlines()[-3:]))
+            if required:
+                print(done.stdout, file=sys.stderr)
+                sys.exit(f"guest.py: {why}")
+            with open(stamp, "w", encoding="utf-8") as out:
+                out.write(f"skipped: {why}\n")
+            print(f"{arch}: {why}")
+            return 0
+        archives = os.path.join(unpacking, "var/cache/apt/archives")
+        fetched = sorted(name for name in os.listdir(archives) if name.endswith(".deb"))
+        for name in fetched:
+            os.replace(os.path.join(archives, name), os.path.join(debs, name))
+        with open(os.path.join(unpacking, ".packages"), "w", encoding="utf-8") as out:
+            out.write("\n".join(fetched) + "\n")
+        os.rename(unpacking, root)
+        open(os.path.join(root, ".complete"), "w", encoding="utf-8").close()
+        print(f"{arch}: unpacked {len(fetched)} packages into {root} "
+              f"in {time.monotonic() - started:.0f} s")
+    with open(stamp, "w", encoding="utf-8") as out:
+        out.write(root + "\n")
+    return 0
+
+
+# The initramfs -------------------------------------------------------------
+
+def cpio(entries):
+    """A newc cpio archive, as the kernel unpacks it, of (name, mode, data)."""
+    out = bytearray()
+    for number, (name, mode, data) in enumerate(entries + [("TRAILER!!!", 0, b"")], 1):
+        encoded = name.encode() + b"\0"
+        fields = (number, mode, 0, 0, 1, 0, len(data), 0, 0, 0, 0, len(encoded), 0)
+        out += b"070701" + "".join(f"{v:08x}" for v in fields).encode() + encoded
+        out += bytes(-len(out) % 4) + data
+        out += bytes(-len(out) % 4)
+    return bytes(out)
+
+
+def tree(top, left_out=()):
+    """(name, mode, data) of everything under top but left_out, in name order."""
+    entries = []
+    for directory, subdirectories, files in os.walk(top):
+        relative = os.path.relpath(directory, top)
+        subdirectories[:] = sorted(s for s in subdirectories
+                                   if os.path.normpath(os.path.join(relative, s)) not in left_out)
+        for name in sorted(subdirectories + files):
+            path = os.path.join(directory, name)
+            entry = os.path.normpath(os.path.join(relative, name))
+            if entry in left_out:
+                continue
+            info = os.lstat(path)
+            if stat.S_ISLNK(info.st_mode):
+                data = os.readlink(path).encode()
+            elif stat.S_ISREG(info.st_mode):
+                with open(path, "rb") as file:
+                    data = file.read()
+            else:
+                data = b""
+            if stat.S_ISDIR(info.st_mode) or stat.S_ISLNK(info.st_mode) or \
+                    stat.S_ISREG(info.st_mode):
+                entries.append((entry, info.st_mode, data))
+    return entries
+
+
+def module_dependencies(module_file):
+    with open(module_file, "rb") as file:
+        data = file.read()
+    at = data.find(b"\0depends=")
+    if at < 0:
+        return []
+    names = data[at + len(b"\0depends="):data.index(b"\0", at + 1)].decode()
+    return [name for name in names.split(",") if name]
+
+
+def modules_to_load(modules_dir, wanted):
+    """The module files that wanted needs, each after those it depends on;
+    modules built into the kernel need none."""
+    def normal(name):
+        return name.replace("-", "_")
+    files = {}
+    for directory, _, names in os.walk(os.path.join(modules_dir, "kernel")):
+        for name in names:
+            if name.endswith(".ko"):
+                files[normal(name[:-3])] = os.path.relpath(os.path.join(directory, name),
+                                                           modules_dir)
+    with open(os.path.join(modules_dir, "modules.builtin"), encoding="utf-8") as builtin:
+        built_in = {normal(os.path.basename(line.strip())[:-3]) for line in builtin}
+    order = []
+
+    def visit(name):
+        name = normal(name)
+        if name in built_in or name in order:
+            return
+        if name not in files:
+            raise SystemExit(f"guest.py: the kernel has no module {name}")
+        for dependency in module_dependencies(os.path.join(modules_dir, files[name])):
+            visit(dependency)
+        order.append(name)
+    for name in wanted:
+        visit(name)
+    return [files[name] for name in order]
+
+
+def initramfs(root, wanted_modules, guest_files):
+    """The root's guest, as one initramfs: the root's programs and libraries
+    (made once a root and kept beside it), the modules that the volumes need,
+    and this run's binary, cases and init."""
+    base = os.path.join(root, ".initramfs")
+    (version,) = os.listdir(os.path.join(root, "lib/modules"))
+    modules_dir = os.path.join(root, "lib/modules", version)
+    modules = modules_to_load(modules_dir, wanted_modules)
+    if not os.path.exists(base):
+        entries = tree(root, LEFT_OUT)
+        with open(f"{base}.{os.getpid()}", "wb") as out:
+            out.write(cpio(entries))
+        os.replace(f"{base}.{os.getpid()}", base)
+    guest = [(d, stat.S_IFDIR | 0o755, b"") for d in GUEST_DIRECTORIES]
+    guest.append(("init", stat.S_IFREG | 0o755, INIT.encode()))
+    for name, data in guest_files.items():
+        guest.append((f"guest/{name}", stat.S_IFREG | 0o755, data))
+    for module in modules:
+        with open(os.path.join(modules_dir, module), "rb") as file:
+            guest.append((f"guest/modules/{os.path.basename(module)}", stat.S_IFREG | 0o644,
+                          file.read()))
+    load_order = "".join(f"/guest/modules/{os.path.basename(m)}\n" for m in modules)
+    guest.append(("guest/modules/order", stat.S_IFREG | 0o644, load_order.encode()))
+    with open(base, "rb") as file:
+        return file.read() + cpio(guest), version
+
+
+# The boot ----------------------------------------------------------------
+
+def make_volumes(directory):
+    """A fresh volume of each file system that has one; returns the names of
+    those made, in the order of their disks, and why each other was not."""
+    made, missing = [], {}
+    for fs in FILESYSTEMS:
+        if fs.mkfs is None:
+            continue
+        if not shutil.which(fs.mkfs[0]):
+            missing[fs.name] = f"{fs.mkfs[0]} is missing on this machine (apt-get install {fs.package})"
+            continue
+        image = os.path.join(directory, f"{fs.name}.img")
+        with open(image, "wb") as file:
+            file.truncate(fs.mib << 20)
+        done = subprocess.run(fs.mkfs + [image], stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, check=False)
+        if done.returncode != 0:
+            raise SystemExit(f"guest.py: {' '.join(fs.mkfs)} failed:\n{done.stdout}")
+        made.append(fs.name)
+    return made, missing
+
+
+def record(results, console, missing):
+    """Writes each case's result, from the guest's console, under results."""
+    current, lines = None, []
+
+    def flush():
+        if current:
+            os.makedirs(os.path.dirname(current), exist_ok=True)
+            with open(current, "w", encoding="utf-8") as out:
+                out.write("\n".join(lines) + "\n")
+    section = None
+    for line in console.splitlines():
+        line = line.rstrip("\r")
+        if line.startswith(MARK):
+            words = line[len(MARK):].split()
+            if words[:1] == ["begin"]:
+                section = words[1]
+            continue
+        if section is None:
+            continue
+        verdict, _, rest = line.partition(": ")
+        if verdict in ("ok", "FAIL", "skipped") and rest:
+            flush()
+            name = rest.split(" (")[0]
+            current, lines = os.path.join(results, section, name), [line]
+        elif line.startswith("  ") and current:
+            lines.append(line)
+    flush()
+    for name, why in missing.items():
+        with open(os.path.join(results, f"{name}.missing"), "w", encoding="utf-8") as out:
+            out.write(f"skipped: {why}\n")
+
+
+def boot(options, qemu):
+    with open(options.stamp, encoding="utf-8") as file:
+        root = file.read().strip()
+    if root.startswith("skipped:"):
+        print(root)
+        return SKIPPED
+    shutil.rmtree(options.results, ignore_errors=True)
+    os.makedirs(options.results)
+    volumes, missing = make_volumes(options.results)
+    wanted = DEVICE_MODULES + [m for fs in FILESYSTEMS if fs.name in volumes for m in fs.modules]
+    guest_files = {name: open(os.path.join(HERE, name), "rb").read() for name in GUEST_FILES}
+    with open(options.binary, "rb") as file:
+        guest_files["bigfile"] = file.read()
+    # The sanitizers' settings of the test run hold in the guest too.
+    environment = {k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")}
+    config = dict(kernel=options.kernel, volumes=volumes, environment=environment)
+    guest_files["config.json"] = json.dumps(config).encode()
+    started = time.monotonic()
+    image, version = initramfs(root, wanted, guest_files)
+    initrd = os.path.join(options.results, "initramfs")
+    with open(initrd, "wb") as out:
+        out.write(image)
+    command = qemu + [
+        "-nodefaults", "-no-reboot", "-display", "none", "-serial", "stdio", "-m", "1024",
+        "-kernel", os.path.join(root, "boot", f"vmlinuz-{version}"), "-initrd", initrd,
+        "-append", f"console={options.console} quiet loglevel=1 panic=-1 rdinit=/init"]
+    for index, name in enumerate(volumes):
+        command += ["-drive", f"file={os.path.join(options.results, name)}.img,format=raw,"
+                    f"if=none,id=disk{index},cache=unsafe",
+                    "-device", f"virtio-blk-pci,drive=disk{index}"]
+    print(f"booting {version} ({options.kernel}): {' '.join(command)}", flush=True)
+    log = os.path.join(options.results, "console.log")
+    with open(log, "wb") as console_file, subprocess.Popen(
+            command, stdin=subprocess.DEVNULL, stdout=console_file,
+            stderr=subprocess.STDOUT) as guest:
+        try:
+            ended = f"exited with {guest.wait(timeout=options.seconds)}"
+        except subprocess.TimeoutExpired:
+            guest.kill()
+            ended = f"was stopped after {options.seconds} s"
+    with open(log, encoding="utf-8", errors="replace") as console_file:
+        console = console_file.read()
+    os.remove(initrd)
+    for name in volumes:
+        os.remove(os.path.join(options.results, f"{name}.img"))
+    for line in console.splitlines():
+        if line.startswith(MARK) and "took" in line:
+            print(line[len(MARK):].strip())
+    if f"{MARK} done" not in console:
+        tail = "\n".join(console.splitlines()[-30:])
+        print(f"the guest did not finish: qemu {ended}; the last lines of its console:\n{tail}")
+        return 1
+    record(options.results, console, missing)
+    print(f"the guest ran its table in {time.monotonic() - started:.0f} s")
+    return 0
+
+
+def result(results, name):
+    section, _, case = name.rpartition("/")
+    path = os.path.join(results, section or "tmpfs", case)
+    missing = os.path.join(results, f"{section}.missing")
+    if os.path.exists(missing):
+        path = missing
+    if not os.path.exists(path):
+        print(f"no result for {name}: the guest did not run it (see the boot test's output)")
+        return 1
+    with open(path, encoding="utf-8") as file:
+        text = file.read()
+    print(text, end="")
+    return {"ok": 0, "skipped": SKIPPED}.get(text.split(":")[0], 1)
+
+
+# Inside the guest ------------------------------------------------------------
+
+def inside():
+    started = time.monotonic()
+    with open("/guest/config.json", encoding="utf-8") as file:
+        config = json.load(file)
+    with open("/guest/modules/order", encoding="utf-8") as order:
+        for module in order.read().split():
+            subprocess.run(["insmod", module], check=True)
+    say("booted and loaded its modules in", f"{time.monotonic() - started:.1f} s")
+    os.chmod("/guest/bigfile", 0o755)
+    os.environ.update(config["environment"])
+    by_name = {fs.name: fs for fs in FILESYSTEMS}
+    places = {"tmpfs": None}
+    for index, name in enumerate(config["volumes"]):
+        mount_point = f"/mnt/{name}"
+        os.makedirs(mount_point)
+        subprocess.run(["busybox", "mount", "-t", by_name[name].type, f"/dev/vd{chr(ord('a') + index)}",
+                        mount_point], check=True)
+        places[name] = mount_point
+    for name, place in places.items():
+        leg = time.monotonic()
+        say("begin", name)
+        command = [sys.executable, "/guest/cases.py", "/guest/bigfile", "--kernel",
+                   config["kernel"], "--filesystem", name]
+        subprocess.run(command + (["--work-root", place] if place else []), check=False)
+        say("end", name, "took", f"{time.monotonic() - leg:.1f} s")
+    say("done in", f"{time.monotonic() - started:.1f} s")
+
+
+def main(argv):
+    import argparse
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    verbs = parser.add_subparsers(dest="verb", required=True)
+    fetching = verbs.add_parser("fetch")
+    fetching.add_argument("arch")
+    fetching.add_argument("packages", nargs="+")
+    fetching.add_argument("--cache", required=True)
+    fetching.add_argument("--stamp", required=True)
+    fetching.add_argument("--required", action="store_true")
+    booting = verbs.add_parser("boot")
+    for option in ("--stamp", "--binary", "--kernel", "--console", "--results"):
+        booting.add_argument(option, required=True)
+    booting.add_argument("--seconds", type=int, default=900)
+    reading = verbs.add_parser("result")
+    reading.add_argument("results")
+    reading.add_argument("name")
+    verbs.add_parser("inside")
+    qemu = []
+    if "--" in argv:
+        argv, qemu = argv[:argv.index("--")], argv[argv.index("--") + 1:]
+    options = parser.parse_args(argv[1:])
+    if options.verb == "fetch":
+        return fetch(options.arch, options.packages, options.cache, options.stamp,
+                     options.required)
+    if options.verb == "boot":
+        return boot(options, qemu)
+    if options.verb == "result":
+        return result(options.results, options.name)
+    return inside()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
