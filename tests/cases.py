@@ -27,14 +27,13 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from filesystems import BY_NAME, LARGEST  # noqa: E402  pylint: disable=wrong-import-position
+from filesystems import BY_NAME, EFBIG, ENOSPC, LARGEST  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
 
 MiB = 1 << 20
 PATTERN = bytes(range(1, 256)) * (3 * MiB // 255 + 1)
 EINVAL = "[22]-ftruncate64 error: Invalid argument\n"
-EFBIG = "[27]-ftruncate64 error: File too large\n"
 
 
 def sized(total, last="OK\n", offset=None):
@@ -76,7 +75,8 @@ def sized_to(name, argument, total, **extra):
 
 
 def on_known_volumes(name, total_on, **extra):
-    """A sizing case whose count comes from what the file system does: a
+    """A sizing case whose count comes from what the file system does, the
+    kernel, and the length that the free space could take the file to: a
     number, or why the case does not apply there."""
     return sized_to(name, None, total_on, known_only=True, **extra)
 
@@ -91,8 +91,8 @@ def past_largest(fs, kernel, _):
     return fs.largest[kernel] + 1
 
 
-def past_free_space(fs, _, room):
-    return room // MiB + 1 if fs.allocates else "growing takes no room there"
+def past_free_space(fs, _, reach):
+    return reach // MiB + 1 if fs.allocates else "growing takes no room there"
 
 
 def expectation(c, fs, kernel, before, space):
@@ -102,7 +102,8 @@ def expectation(c, fs, kernel, before, space):
     or why the case does not apply."""
     if c.get("known_only") and fs is None:
         return "the limits of this file system are not known; the guests' volumes test them"
-    total = c["total"](fs, kernel, space[0]) if callable(c["total"]) else c["total"]
+    reach = before + space[0]  # the length that the free space could take the file to
+    total = c["total"](fs, kernel, reach) if callable(c["total"]) else c["total"]
     if isinstance(total, str):
         return total
     argument = str(total) if c["args"] == [None] else c["args"][0]
@@ -112,6 +113,12 @@ def expectation(c, fs, kernel, before, space):
         refusal = None
     else:
         refusal = fs.refusal(total * MiB, total * MiB - before, *space, kernel)
+    if c.get("put_back_fails"):
+        if refusal != ENOSPC:
+            return "a failed length call leaves nothing to put back there"
+        # The second length call, which puts the length back, is made to fail.
+        err = f"bigfile: cannot put back the length {before}: Input/output error\n"
+        return dict(args=[argument], out=sized(total, refusal + "\n"), err=err, status=1)
     if refusal:
         return dict(args=[argument], out=sized(total, refusal + "\n"), status=1, size=None,
                     kept=True)
@@ -154,13 +161,15 @@ CASES = [
     on_known_volumes("largest-count", largest),
     on_known_volumes("past-largest-count", past_largest),
     on_known_volumes("past-free-space", past_free_space, setup=existing(PATTERN[:MiB])),
+    on_known_volumes("put-back-fails", past_free_space, setup=existing(PATTERN[:MiB]),
+                     put_back_fails=True),
     sized_to("longer-file-cut", "1", 1, setup=existing(PATTERN), content=PATTERN[:MiB]),
     sized_to("shorter-file-grows", "1", 1, setup=existing(b"hello"),
              content=b"hello" + bytes(MiB - 5)),
     sized_to("mode-kept", "1", 1, setup=existing(b"", 0o600), mode=0o600, unix=True),
     sized_to("umask-0", "1", 1, umask=0, mode=0o644, unix=True),
     sized_to("umask-077", "1", 1, umask=0o077, mode=0o600, unix=True),
-    case("file-size-limit", ["2"], sized(2, EFBIG), status=1, size=0, fsize=MiB),
+    case("file-size-limit", ["2"], sized(2, EFBIG + "\n"), status=1, size=0, fsize=MiB),
     case("fifo", ["1"], sized(1, EINVAL), status=1, setup=os.mkfifo, unix=True),
     sized_to("symlink-followed", "1", 1, path="target", setup=link_to("target"), unix=True),
     case("dangling-link", ["1"], "total=1\n", "bigfile: No such file or directory\n", 255,
@@ -259,8 +268,13 @@ def run(binary, c, scratch, work, runner, where):
     environment = dict(os.environ)
     if c.get("traced"):
         command = traced(command, bool(runner), log, environment)
-        if command is None:
-            return "no strace to read the system calls; apt-get install strace"
+    if c.get("put_back_fails"):
+        if runner:
+            return "strace makes the calls fail only in a native run"
+        command = ["strace", "-f", "-o", "/dev/null", "-e", "inject=/^ftruncate:error=EIO:when=2",
+                   "--"] + command if shutil.which("strace") else None
+    if command is None:
+        return "no strace to read the system calls; apt-get install strace"
     if c.get("unprivileged"):
         os.chmod(scratch, 0o755)
         os.chmod(work, 0o555)
