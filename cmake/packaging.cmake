@@ -27,13 +27,16 @@ set(CPACK_PACKAGE_VENDOR "The bigfile developers")
 set(BIGFILE_MAINTAINER "The bigfile developers <bigfile@example.org>" CACHE STRING
   "Maintainer of the Debian package: a name and a mail address")
 set(CPACK_PACKAGE_CONTACT ${BIGFILE_MAINTAINER})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "make a sparse file of an exact length in mebibytes")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "give a file an exact length in mebibytes, writing no data")
 set(CPACK_PACKAGE_DESCRIPTION [[
 bigfile gives the file bigfile in the current directory an exact length in
-mebibytes with one 64-bit length call, writing no data, and reports each step.
-A file that grows becomes sparse, so files of many gigabytes appear at once:
-useful for testing large-file support, quotas and disk-full handling, also on
-32-bit systems (i386, armhf, powerpc), where plain file offsets stop at 2 GiB.]])
+mebibytes with one 64-bit length call, writing no data itself, and reports
+each step. On ext4, xfs, btrfs, f2fs and tmpfs the file grows sparse, so files
+of many gigabytes appear at once and take no disk space: useful for testing
+large-file support, also on 32-bit systems (i386, armhf, powerpc), where plain
+file offsets stop at 2 GiB. On vfat and exfat the file system allocates and
+zeroes what the file grows by, so the file fills the volume: useful for testing
+disk-full handling.]])
 # A Debian package's dependencies come from dpkg-shlibdeps, which knows the
 # libraries of this machine's architecture only: a cross build makes the
 # tarball alone.
