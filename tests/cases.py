@@ -220,12 +220,17 @@ def traced(command, emulated, log, environment):
     if emulated:
         environment.update(QEMU_STRACE="1", QEMU_LOG_FILENAME=log)
         return command
+    return under_strace(["-o", log], command, environment)
+
+
+def under_strace(options, command, environment):
+    """The command under strace with options; None when there is no strace."""
     if not shutil.which("strace"):
         return None
     # LeakSanitizer stops a sanitized build that is traced.
     leaks_off = [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]
     environment["ASAN_OPTIONS"] = ":".join(filter(None, leaks_off))
-    return ["strace", "-f", "-o", log, "--"] + command
+    return ["strace", "-f"] + options + ["--"] + command
 
 
 def contents(path, most=4 * MiB):
@@ -271,8 +276,8 @@ def run(binary, c, scratch, work, runner, where):
     if c.get("put_back_fails"):
         if runner:
             return "strace makes the calls fail only in a native run"
-        command = ["strace", "-f", "-o", "/dev/null", "-e", "inject=/^ftruncate:error=EIO:when=2",
-                   "--"] + command if shutil.which("strace") else None
+        command = under_strace(["-o", "/dev/null", "-e", "inject=/^ftruncate:error=EIO:when=2"],
+                               command, environment)
     if command is None:
         return "no strace to read the system calls; apt-get install strace"
     if c.get("unprivileged"):
