@@ -28,6 +28,14 @@ function(bigfile_add_kernel_tests cases_names)
   if(NOT arch IN_LIST kernels OR NOT EXISTS ${entry})
     return()
   endif()
+  # The guests share the machine's processors: one alone gets them all, and
+  # runs that many file systems' tables at a time; ctest counts them.
+  cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
+  list(LENGTH kernels guests)
+  math(EXPR processors "${cores} / ${guests}")
+  if(processors LESS 1)
+    set(processors 1)
+  endif()
   include(${entry})
   set(name ${arch}-kernel)
 
@@ -95,8 +103,9 @@ else()
   else()
     add_test(@name@/boot "@Python3_EXECUTABLE@" "@guest_py@" boot --stamp "@guest@/root"
       --binary "$<TARGET_FILE:bigfile>" --kernel @arch@ --console @BIGFILE_KERNEL_CONSOLE@
-      --results "@guest@/results" --seconds 1200 -- "@qemu_words@")
+      --results "@guest@/results" --seconds 1200 --processors @processors@ -- "@qemu_words@")
     set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@ TIMEOUT 1500
+      PROCESSORS @processors@
       COST 1000 LABELS "@label@" SKIP_RETURN_CODE 77)
     foreach(result IN ITEMS @results@)
       add_test(@name@/${result} "@Python3_EXECUTABLE@" "@guest_py@" result "@guest@/results"

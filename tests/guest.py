@@ -13,9 +13,10 @@ system in filesystems.py.
       the sources cannot be reached, FILE says why, and the guest's tests
       show as skipped (--required: the fetch fails instead).
   guest.py boot --stamp FILE --binary BINARY --kernel ARCH --console DEVICE
-                --results DIR [--seconds N] -- QEMU...
-      Boots the root's kernel under QEMU once, runs every case on every file
-      system there, and writes each case's result under DIR.
+                --results DIR [--seconds N] [--processors N] -- QEMU...
+      Boots the root's kernel under QEMU once, with N processors that each
+      run a file system's table, runs every case on every file system there,
+      and writes each case's result under DIR.
   guest.py result DIR [FILESYSTEM/]CASE
       Prints one case's result; exits 0 (passed), 1 (failed) or 77 (skipped).
   guest.py inside
@@ -342,7 +343,7 @@ def boot(options, qemu):
         out.write(image)
     command = qemu + [
         "-nodefaults", "-no-reboot", "-display", "none", "-serial", "stdio", "-m", "1024",
-        "-smp", str(min(2, os.cpu_count())),
+        "-smp", str(options.processors),
         "-kernel", os.path.join(root, "boot", f"vmlinuz-{version}"), "-initrd", initrd,
         "-append", f"console={options.console} quiet loglevel=1 panic=-1 rdinit=/init"]
     for index, name in enumerate(volumes):
@@ -444,6 +445,7 @@ def main(argv):
     for option in ("--stamp", "--binary", "--kernel", "--console", "--results"):
         booting.add_argument(option, required=True)
     booting.add_argument("--seconds", type=int, default=900)
+    booting.add_argument("--processors", type=int, default=1)
     reading = verbs.add_parser("result")
     reading.add_argument("results")
     reading.add_argument("name")
