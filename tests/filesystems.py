@@ -67,9 +67,9 @@ FILESYSTEMS = [
     FileSystem("btrfs", ("btrfs-progs", ["mkfs.btrfs", "-q"]), 128, ["btrfs", "crc32c_generic"], PAGE_CACHE),
     FileSystem("f2fs", ("f2fs-tools", ["mkfs.f2fs", "-q"]), 64, ["f2fs", "crc32_generic"],
                on_every_kernel(4129111)),
-    FileSystem("vfat", ("dosfstools", ["mkfs.vfat"]), 96, ["vfat"] + FAT_CODE_PAGES, on_every_kernel(4095),
+    FileSystem("vfat", ("dosfstools", ["mkfs.vfat"]), 72, ["vfat"] + FAT_CODE_PAGES, on_every_kernel(4095),
                allocates=True, unix=False),
-    FileSystem("exfat", ("exfatprogs", ["mkfs.exfat"]), 96, ["exfat"], None, allocates=True,
+    FileSystem("exfat", ("exfatprogs", ["mkfs.exfat"]), 72, ["exfat"], None, allocates=True,
                past_volume=EFBIG, unix=False),
 ]
 BY_NAME = {fs.name: fs for fs in FILESYSTEMS}

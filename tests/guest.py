@@ -16,9 +16,8 @@ system in filesystems.py.
                 --results DIR [--seconds N] [--processors N] -- QEMU...
       Boots the root's kernel under QEMU once, with N processors that each
       run a file system's table, runs every case on every file system there,
-      and writes each case's result under DIR.
-  guest.py result DIR [FILESYSTEM/]CASE
-      Prints one case's result; exits 0 (passed), 1 (failed) or 77 (skipped).
+      and writes each case's result to DIR/FILESYSTEM/CASE: a line that starts
+      "ok:", "FAIL:" or "skipped:", and for a failure what went wrong.
   guest.py inside
       The guest's side: what its init runs.
 """
@@ -36,6 +35,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+from cases import CASES  # noqa: E402  pylint: disable=wrong-import-position
 from filesystems import FILESYSTEMS  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
@@ -295,8 +295,10 @@ def record(results, console, missing):
             lines.append(line)
     flush()
     for name, why in missing.items():
-        with open(os.path.join(results, f"{name}.missing"), "w", encoding="utf-8") as out:
-            out.write(f"skipped: {why}\n")
+        os.makedirs(os.path.join(results, name))
+        for case in CASES:
+            with open(os.path.join(results, name, case["name"]), "w", encoding="utf-8") as out:
+                out.write(f"skipped: {case['name']} ({why})\n")
 
 
 def watch(guest, log, seconds):
@@ -373,21 +375,6 @@ def boot(options, qemu):
     return 0
 
 
-def result(results, name):
-    section, _, case = name.rpartition("/")
-    path = os.path.join(results, section or "tmpfs", case)
-    missing = os.path.join(results, f"{section}.missing")
-    if os.path.exists(missing):
-        path = missing
-    if not os.path.exists(path):
-        print(f"no result for {name}: the guest did not run it (see the boot test's output)")
-        return 1
-    with open(path, encoding="utf-8") as file:
-        text = file.read()
-    print(text, end="")
-    return {"ok": 0, "skipped": SKIPPED}.get(text.split(":")[0], 1)
-
-
 # Inside the guest ------------------------------------------------------------
 
 def inside():
@@ -446,9 +433,6 @@ def main(argv):
         booting.add_argument(option, required=True)
     booting.add_argument("--seconds", type=int, default=900)
     booting.add_argument("--processors", type=int, default=1)
-    reading = verbs.add_parser("result")
-    reading.add_argument("results")
-    reading.add_argument("name")
     verbs.add_parser("inside")
     qemu = []
     if "--" in argv:
@@ -459,8 +443,6 @@ def main(argv):
                      options.required)
     if options.verb == "boot":
         return boot(options, qemu)
-    if options.verb == "result":
-        return result(options.results, options.name)
     return inside()
 
 
