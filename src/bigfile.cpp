@@ -89,9 +89,9 @@ off64_t length_now(int fd)
     return fstat64(fd, &status) < 0 ? -1 : status.st_size;
 }
 
-// A failed length call need not leave the file alone: vfat allocates and
-// zeroes the new part as it grows the file, and when the volume fills it
-// fails with the file grown as far as the space went. The length that the
+// A failed length call need not leave the file alone: vfat and exfat
+// allocate and zero the new part as they grow the file, and when the volume
+// fills they fail with the file grown as far as the space went. The length that the
 // file had is put back, so that a failure changes nothing; putting it back
 // can fail too, and that is said, never hidden.
 void put_back_length(int fd, off64_t before)

@@ -113,16 +113,16 @@ def expectation(c, fs, kernel, before, space):
         refusal = None
     else:
         refusal = fs.refusal(total * MiB, total * MiB - before, *space, kernel)
+    if c.get("put_back_fails") and refusal != ENOSPC:
+        return "a failed length call leaves nothing to put back there"
+    if not refusal:
+        return dict(args=[argument], out=sized(total), status=0, size=total * MiB)
+    failed = dict(args=[argument], out=sized(total, refusal + "\n"), status=1, size=None)
     if c.get("put_back_fails"):
-        if refusal != ENOSPC:
-            return "a failed length call leaves nothing to put back there"
         # The second length call, which puts the length back, is made to fail.
-        err = f"bigfile: cannot put back the length {before}: Input/output error\n"
-        return dict(args=[argument], out=sized(total, refusal + "\n"), err=err, status=1)
-    if refusal:
-        return dict(args=[argument], out=sized(total, refusal + "\n"), status=1, size=None,
-                    kept=True)
-    return dict(args=[argument], out=sized(total), status=0, size=total * MiB)
+        return dict(failed, err=f"bigfile: cannot put back the length {before}: "
+                                "Input/output error\n")
+    return dict(failed, kept=True)
 
 
 # out: the whole standard output, or a check of (out, status). size: the file's

@@ -21,6 +21,7 @@ system in filesystems.py.
   guest.py inside
       The guest's side: what its init runs.
 """
+import argparse
 import concurrent.futures
 import fnmatch
 import glob
@@ -419,7 +420,6 @@ def inside():
 
 
 def main(argv):
-    import argparse
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     verbs = parser.add_subparsers(dest="verb", required=True)
     fetching = verbs.add_parser("fetch")
