@@ -3,7 +3,9 @@
 # cmake/toolchains as an external project under abi/NAME, with the same
 # options, and with its own table of cases, which ctest runs with this one.
 # Adding an ABI takes a toolchain file and its name in this list.
-set(BIGFILE_KNOWN_ABIS i386 armhf powerpc)
+set(BIGFILE_KNOWN_ABIS
+  i386 armhf armel mipsel arm64 mips64el ppc64el s390x # Debian 12 release architectures
+  powerpc mips hppa m68k riscv64)                      # ports, and riscv64, not in Debian 12
 
 include(ExternalProject)
 include(${CMAKE_CURRENT_LIST_DIR}/testing.cmake)

@@ -6,7 +6,9 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
 set(BIGFILE_DEBIAN_ARCH ${CMAKE_SYSTEM_PROCESSOR})
 foreach(pair IN ITEMS "^x86_64-=amd64" "^i[3-6]86-=i386" "^arm.*-gnueabihf$=armhf"
                       "^arm.*-gnueabi$=armel" "^aarch64-=arm64" "^powerpc-=powerpc"
-                      "^powerpc64le-=ppc64el" "^riscv64-=riscv64" "^s390x-=s390x")
+                      "^powerpc64le-=ppc64el" "^riscv64-=riscv64" "^s390x-=s390x"
+                      "^mips-=mips" "^mipsel-=mipsel" "^mips64el-.*abi64$=mips64el"
+                      "^hppa-=hppa" "^m68k-=m68k")
   string(REPLACE "=" ";" pair ${pair})
   list(GET pair 0 pattern)
   if(target MATCHES "${pattern}")

@@ -4,7 +4,6 @@
 # binaries (.GCC.command.line) so that the hardening check can read them back.
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
-include(CheckLinkerFlag)
 
 # Position-independent executables. The link mode is set here rather than by
 # check_pie_supported(), whose -pie would come last on the link line and turn
@@ -25,7 +24,11 @@ if(BIGFILE_STATIC)
     # relocations take about a tenth off what a run costs. Only static PIEs
     # get them: a dynamic binary would then need a C library of 2022 or
     # later, and a plain static one has no relocations to pack.
-    check_linker_flag(CXX LINKER:-z,pack-relative-relocs BIGFILE_HAVE_PACKED_RELOCS)
+    # The arm64 linker takes the switch with only a warning that it ignores it.
+    set(CMAKE_REQUIRED_LINK_OPTIONS -static-pie LINKER:-z,pack-relative-relocs)
+    check_cxx_source_compiles("int main() { return 0; }" BIGFILE_HAVE_PACKED_RELOCS
+      FAIL_REGEX "pack-relative-relocs ignored")
+    unset(CMAKE_REQUIRED_LINK_OPTIONS)
     if(BIGFILE_HAVE_PACKED_RELOCS)
       add_link_options(LINKER:-z,pack-relative-relocs)
     endif()
@@ -36,12 +39,22 @@ endif()
 set(BIGFILE_LINK_MODE ${link_mode} CACHE INTERNAL "How the binaries are linked")
 add_link_options(${BIGFILE_LINK_MODE})
 
-add_compile_options(-fstack-protector-strong -fstack-clash-protection -frecord-gcc-switches)
-# Control-flow protection exists on x86 only; other targets refuse the switch.
-check_cxx_compiler_flag(-fcf-protection BIGFILE_HAVE_CF_PROTECTION)
-if(BIGFILE_HAVE_CF_PROTECTION)
-  add_compile_options(-fcf-protection)
-endif()
+# Each protection that the target has. Control-flow protection exists on x86
+# only, and hppa, whose stack grows upwards, has neither stack protector nor
+# stack-clash protection; GCC merely warns about them there, hence -Werror.
+# The flags are cached for the hardening check, which expects these.
+set(hardening_flags "")
+set(CMAKE_REQUIRED_FLAGS -Werror)
+foreach(flag IN ITEMS -fstack-protector-strong -fstack-clash-protection -fcf-protection)
+  string(MAKE_C_IDENTIFIER "BIGFILE_HAVE${flag}" have)
+  check_cxx_compiler_flag(${flag} ${have})
+  if(${have})
+    list(APPEND hardening_flags ${flag})
+  endif()
+endforeach()
+unset(CMAKE_REQUIRED_FLAGS)
+set(BIGFILE_HARDENING_FLAGS "${hardening_flags}" CACHE INTERNAL "The protections compiled in")
+add_compile_options(${hardening_flags} -frecord-gcc-switches)
 add_link_options(LINKER:-z,relro LINKER:-z,now LINKER:-z,noexecstack)
 
 # Level 3 needs __builtin_dynamic_object_size. The checks only work with the
