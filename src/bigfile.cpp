@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static_assert(sizeof(off64_t) == sizeof(std::int64_t), "the length call needs 64-bit lengths");
@@ -62,23 +63,89 @@ void report_open_failure()
     std::perror("bigfile");
 }
 
-// Two signals would kill the tool over a failure that it handles itself.
-// SIGXFSZ comes with a length past the file-size limit (ulimit -f); ignored,
-// the length call fails with EFBIG and is reported like any other failure
-// instead of killing the tool along with its buffered lines. SIGPIPE comes
-// with report lines written to a pipe that nobody reads; ignored, they fail
-// like any other unwritten line and leave the status alone.
-void ignore_killing_signals()
+// The signals that the tool takes in its own time, all held (blocked) from
+// the start, so that no handler is needed:
+// - SIGXFSZ comes with a length past the file-size limit (ulimit -f); held,
+//   the length call fails with EFBIG and is reported like any other failure
+//   instead of killing the tool along with its buffered lines. SIGPIPE comes
+//   with report lines written to a pipe that nobody reads; held, they fail
+//   like any other unwritten line and leave the status alone. Both stay
+//   pending, unseen, until the tool ends.
+// - SIGHUP, SIGINT, SIGQUIT and SIGTERM ask the tool to stop; while the
+//   length call runs, they are waited for (see set_length), and the tool
+//   stops by them once it has put the length back.
+// - SIGCHLD tells that the length call is done. Its action is made the
+//   default, since an ignored SIGCHLD is never sent at all.
+sigset_t hold_signals()
 {
-    (void)std::signal(SIGXFSZ, SIG_IGN);
-    (void)std::signal(SIGPIPE, SIG_IGN);
+    sigset_t held;
+    (void)sigemptyset(&held);
+    for (const int signal : {SIGXFSZ, SIGPIPE, SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD}) {
+        (void)sigaddset(&held, signal);
+    }
+    (void)sigprocmask(SIG_BLOCK, &held, nullptr);
+    (void)std::signal(SIGCHLD, SIG_DFL);
+    return held;
 }
 
-// The error number is taken before anything else runs, so the line shows the
-// length call's own cause.
-void report_length_failure()
+// Whether the signal was ignored when the tool started: such a signal (a
+// hang-up under nohup) is passed over, as if it had never come. A held
+// signal is queued even where it is ignored, so this is asked as each one
+// comes.
+bool ignored(int signal)
 {
-    const int length_error = errno;
+    struct sigaction action {};
+    return sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+}
+
+// Sets the file's length with one length call, made by a child process that
+// the tool can stop: vfat and exfat allocate and zero every new cluster as
+// they grow a file, which can take minutes, and the kernel cuts that short
+// only for a signal that kills the process making the call. A signal that the
+// tool caught would let the whole fill run first. So the tool waits for the
+// child or for a signal to stop; on a signal it kills the child with SIGKILL,
+// which ends the fill at once. What the child did decides the outcome, so a
+// signal that comes once the length is set is too late to undo it. Returns 0
+// when the length is set, the length call's error number when it failed
+// (EINTR when something else killed the child), or minus the signal that
+// stopped it. Should no child be had, the call is made here, and cannot be
+// stopped.
+int set_length(int fd, off64_t length, const sigset_t &held)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(ftruncate64(fd, length) < 0 ? errno : 0);
+    }
+    if (child < 0) {
+        return ftruncate64(fd, length) < 0 ? errno : 0;
+    }
+    sigset_t awaited = held;
+    (void)sigdelset(&awaited, SIGXFSZ);
+    (void)sigdelset(&awaited, SIGPIPE);
+    int stop = 0;
+    while (stop == 0) {
+        const int signal = sigwaitinfo(&awaited, nullptr);
+        if (signal == SIGCHLD) {
+            break;
+        }
+        if (signal > 0 && !ignored(signal)) {
+            stop = signal;
+            (void)kill(child, SIGKILL);
+        }
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) < 0) {
+        return errno;
+    }
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return stop != 0 ? -stop : EINTR; // killed by someone else, the call did not finish
+}
+
+// The line shows the length call's own error number, and its text.
+void report_length_failure(int length_error)
+{
     (void)std::printf("[%d]-ftruncate64 error: %s\n", length_error, std::strerror(length_error));
 }
 
@@ -93,19 +160,43 @@ off64_t length_now(int fd)
 // allocate and zero the new part as they grow the file, and when the volume
 // fills they fail with the file grown as far as the space went. The length that the
 // file had is put back, so that a failure changes nothing; putting it back
-// can fail too, and that is said, never hidden.
-void put_back_length(int fd, off64_t before)
+// can fail too, and that is said, never hidden. Returns whether the file has
+// its old length again.
+bool put_back_length(int fd, off64_t before, const char *why)
 {
     const off64_t after = length_now(fd);
     if (before < 0 || after == before) {
-        return;
+        return before >= 0;
     }
     if (ftruncate64(fd, before) < 0) {
         const int put_back_error = errno;
         (void)std::fflush(stdout);
-        (void)std::fprintf(stderr, "bigfile: cannot put back the length %" PRId64 ": %s\n",
+        (void)std::fprintf(stderr, "bigfile: %scannot put back the length %" PRId64 ": %s\n", why,
                            std::int64_t{before}, std::strerror(put_back_error));
+        return false;
     }
+    return true;
+}
+
+// A stopped length call may have grown the file part of the way: its length
+// is put back, and that is said on standard error.
+void report_interruption(int fd, off64_t before)
+{
+    if (put_back_length(fd, before, "interrupted: ")) {
+        (void)std::fprintf(stderr, "bigfile: interrupted: put back the length %" PRId64 "\n",
+                           std::int64_t{before});
+    }
+}
+
+// Ends the tool by the signal that stopped the length call, as that signal
+// would have without the wait, so that a shell sees 128 plus its number.
+void end_by(int signal)
+{
+    sigset_t only;
+    (void)sigemptyset(&only);
+    (void)sigaddset(&only, signal);
+    (void)sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    (void)std::raise(signal);
 }
 
 } // namespace
@@ -114,8 +205,9 @@ int main(int argc, char *argv[])
 {
     constexpr int open_failed = -1; // a shell sees 255
     constexpr int length_failed = 1;
+    constexpr int ended_by_signal = 128; // as a shell shows a process that a signal ended
 
-    ignore_killing_signals();
+    const sigset_t held = hold_signals();
 
     std::int32_t total = 0;
     if (argc >= 2) {
@@ -131,11 +223,19 @@ int main(int argc, char *argv[])
 
     const std::int64_t offset = length_of(total);
     (void)std::printf("offset=%" PRId64 "\n", offset);
+    (void)std::fflush(stdout); // the lines say what was asked, however the call ends
 
     const off64_t before = length_now(fd);
-    if (ftruncate64(fd, offset) < 0) {
-        report_length_failure();
-        put_back_length(fd, before);
+    const int outcome = set_length(fd, offset, held);
+    if (outcome < 0) {
+        report_interruption(fd, before);
+        (void)close(fd);
+        end_by(-outcome);
+        return ended_by_signal - outcome; // only if the signal did not end the tool
+    }
+    if (outcome > 0) {
+        report_length_failure(outcome);
+        (void)put_back_length(fd, before, "");
         (void)close(fd);
         return length_failed;
     }
