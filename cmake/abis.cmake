@@ -26,9 +26,40 @@ function(bigfile_read_toolchain toolchain)
   set(abi_emulator ${emulator} PARENT_SCOPE)
 endfunction()
 
+# This project built once more under abi/NAME, with the toolchain file (none:
+# the host's compiler) and the same options, static or not; its tarball joins
+# the tarballs target, and its packages the packages target.
+function(bigfile_add_build name toolchain static)
+  set(binary_dir ${CMAKE_BINARY_DIR}/abi/${name})
+  ExternalProject_Add(bigfile-${name}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${binary_dir}
+    PREFIX ${CMAKE_BINARY_DIR}/abi/.${name}
+    CMAKE_CACHE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE:FILEPATH=${toolchain}
+      -DCMAKE_BUILD_TYPE:STRING=${CMAKE_BUILD_TYPE}
+      -DCMAKE_CXX_FLAGS:STRING=${CMAKE_CXX_FLAGS}
+      -DCMAKE_EXE_LINKER_FLAGS:STRING=${CMAKE_EXE_LINKER_FLAGS}
+      -DBUILD_TESTING:BOOL=${BUILD_TESTING}
+      -DBIGFILE_WERROR:BOOL=${BIGFILE_WERROR}
+      -DBIGFILE_STATIC:BOOL=${static}
+      -DBIGFILE_REQUIRE_ABIS:BOOL=${BIGFILE_REQUIRE_ABIS}
+      "-DBIGFILE_KERNELS:STRING=${BIGFILE_KERNELS}"
+      -DBIGFILE_GUEST_CACHE:PATH=${BIGFILE_GUEST_CACHE}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+  # Configure at every build, so that a compiler or emulator installed since
+  # the last one is found, and the choice of runner is made afresh.
+  ExternalProject_Add_Step(bigfile-${name} reconsider
+    COMMAND ${CMAKE_COMMAND} -E true DEPENDERS configure ALWAYS TRUE)
+  bigfile_add_tarball(bigfile-${name} ${binary_dir} ${name})
+  bigfile_add_packages(bigfile-${name} ${binary_dir} ${static})
+endfunction()
+
 # A test that shows in ctest's summary as skipped, named for what is missing.
 function(bigfile_skip_abi abi what)
   message(STATUS "${abi}: not built, ${what} is missing (apt-get install ${what})")
+  set_property(GLOBAL APPEND PROPERTY BIGFILE_NOT_BUILT "${abi}, for want of ${what}")
   if(BIGFILE_REQUIRE_ABIS)
     message(FATAL_ERROR "BIGFILE_REQUIRE_ABIS is on, but ${abi} needs ${what}")
   endif()
@@ -37,6 +68,9 @@ function(bigfile_skip_abi abi what)
   endif()
 endfunction()
 
+if(BIGFILE_PACKAGES)
+  bigfile_add_build(${BIGFILE_DEBIAN_ARCH}-static "" ON)
+endif()
 foreach(abi IN LISTS abis)
   set(toolchain ${PROJECT_SOURCE_DIR}/cmake/toolchains/${abi}.cmake)
   if(NOT EXISTS ${toolchain})
@@ -56,29 +90,11 @@ foreach(abi IN LISTS abis)
                         "(apt-get install qemu-user)")
   endif()
 
+  bigfile_add_build(${abi} ${toolchain} ${BIGFILE_STATIC})
+  if(BIGFILE_PACKAGES)
+    bigfile_add_build(${abi}-static ${toolchain} ON)
+  endif()
   set(binary_dir ${CMAKE_BINARY_DIR}/abi/${abi})
-  ExternalProject_Add(bigfile-${abi}
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${binary_dir}
-    PREFIX ${CMAKE_BINARY_DIR}/abi/.${abi}
-    CMAKE_CACHE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE:FILEPATH=${toolchain}
-      -DCMAKE_BUILD_TYPE:STRING=${CMAKE_BUILD_TYPE}
-      -DCMAKE_CXX_FLAGS:STRING=${CMAKE_CXX_FLAGS}
-      -DCMAKE_EXE_LINKER_FLAGS:STRING=${CMAKE_EXE_LINKER_FLAGS}
-      -DBUILD_TESTING:BOOL=${BUILD_TESTING}
-      -DBIGFILE_WERROR:BOOL=${BIGFILE_WERROR}
-      -DBIGFILE_STATIC:BOOL=${BIGFILE_STATIC}
-      -DBIGFILE_REQUIRE_ABIS:BOOL=${BIGFILE_REQUIRE_ABIS}
-      "-DBIGFILE_KERNELS:STRING=${BIGFILE_KERNELS}"
-      -DBIGFILE_GUEST_CACHE:PATH=${BIGFILE_GUEST_CACHE}
-    INSTALL_COMMAND ""
-    BUILD_ALWAYS ON)
-  # Configure at every build, so that a compiler or emulator installed since
-  # the last one is found, and the choice of runner is made afresh.
-  ExternalProject_Add_Step(bigfile-${abi} reconsider
-    COMMAND ${CMAKE_COMMAND} -E true DEPENDERS configure ALWAYS TRUE)
-  bigfile_add_tarball(bigfile-${abi} ${binary_dir} ${abi})
 
   # ctest reads the ABI's own table from its build; before that build exists,
   # the ABI shows as one failing test rather than as nothing at all.
@@ -94,3 +110,7 @@ endif()
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
   endif()
 endforeach()
+if(BIGFILE_PACKAGES)
+  get_property(not_built GLOBAL PROPERTY BIGFILE_NOT_BUILT)
+  bigfile_finish_packages("${not_built}")
+endif()

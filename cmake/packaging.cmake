@@ -5,16 +5,19 @@
 # same, with a .sha256 beside each.
 
 # The manual page and the changelog go in compressed as Debian wants them,
-# with gzip -9n, which records no file name or time.
+# with gzip -9n, which records no file name or time. The manual page shows the
+# version.
 find_program(BIGFILE_GZIP gzip REQUIRED)
+configure_file(doc/bigfile.1 ${CMAKE_BINARY_DIR}/versioned/bigfile.1 @ONLY)
 set(compressed)
-foreach(source IN ITEMS doc/bigfile.1 packaging/changelog)
+foreach(source IN ITEMS ${CMAKE_BINARY_DIR}/versioned/bigfile.1
+                        ${PROJECT_SOURCE_DIR}/packaging/changelog)
   get_filename_component(name ${source} NAME)
   set(copy ${CMAKE_BINARY_DIR}/${name})
   add_custom_command(OUTPUT ${copy}.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
     COMMAND ${BIGFILE_GZIP} -9nf ${copy}
-    DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
+    DEPENDS ${source} VERBATIM)
   list(APPEND compressed ${copy}.gz)
 endforeach()
 add_custom_target(compressed-documents ALL DEPENDS ${compressed})
@@ -33,17 +36,11 @@ bigfile gives the file bigfile in the current directory an exact length in
 mebibytes with one 64-bit length call, writing no data itself, and reports
 each step. On ext4, xfs, btrfs, f2fs and tmpfs the file grows sparse, so files
 of many gigabytes appear at once and take no disk space: useful for testing
-large-file support, also on 32-bit systems (i386, armhf, powerpc), where plain
-file offsets stop at 2 GiB. On vfat and exfat the file system allocates and
-zeroes what the file grows by, so the file fills the volume: useful for testing
-disk-full handling.]])
-# A Debian package's dependencies come from dpkg-shlibdeps, which knows the
-# libraries of this machine's architecture only: a cross build makes the
-# tarball alone.
+large-file support, also on 32-bit systems (i386, armhf, armel, mipsel and
+others), where plain file offsets stop at 2 GiB. On vfat and exfat the file
+system allocates and zeroes what the file grows by, so the file fills the
+volume: useful for testing disk-full handling.]])
 set(CPACK_GENERATOR DEB TGZ)
-if(CMAKE_CROSSCOMPILING)
-  set(CPACK_GENERATOR TGZ)
-endif()
 set(CPACK_SOURCE_GENERATOR TGZ)
 # The tarball names the Debian architecture, and says when the binary in it
 # needs no libraries at all.
@@ -55,7 +52,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${BIGFILE_DEBIAN_ARCH})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The dependencies are read from the binary when cpack runs (depends.cmake):
+# dpkg-shlibdeps knows the libraries of this machine's architecture only.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 # The packages hold a stripped binary; the build's own keeps its symbols and
 # the recorded switches for the hardening check.
 set(CPACK_STRIP_FILES ON)
@@ -65,7 +64,7 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 # tree outside git. repack.cmake then takes out what staging put in.
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack.cmake)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
-file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} @ONLY CONTENT [[
+file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE}.in @ONLY CONTENT [[
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   execute_process(COMMAND git -C "@PROJECT_SOURCE_DIR@" log -1 --format=%ct
     OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE status)
@@ -74,7 +73,12 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   endif()
   set(ENV{SOURCE_DATE_EPOCH} ${epoch})
 endif()
+if(CPACK_GENERATOR STREQUAL "DEB")
+  include("@PROJECT_SOURCE_DIR@/cmake/depends.cmake")
+  bigfile_debian_depends("@CMAKE_READELF@" "$<TARGET_FILE:bigfile>" CPACK_DEBIAN_PACKAGE_DEPENDS)
+endif()
 ]])
+file(GENERATE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} INPUT ${CPACK_PROJECT_CONFIG_FILE}.in)
 include(CPack)
 
 # cmake --build ... --target tarballs: the tarball of this build and of each
@@ -89,3 +93,37 @@ function(bigfile_add_tarball target build_dir abi)
     COMMENT "Packing the ${abi} tarball")
 endfunction()
 bigfile_add_tarball(bigfile ${CMAKE_BINARY_DIR} ${BIGFILE_DEBIAN_ARCH})
+
+# cmake --build ... --target packages (BIGFILE_PACKAGES): the Debian package
+# of each dynamic build and the tarball of each static one, this build's and
+# its other ABIs', each with a .sha256 beside it, in dist/, and SHA256SUMS
+# over all of them (bigfile_finish_packages, once every build is added).
+add_custom_target(packages)
+set(BIGFILE_DIST ${CMAKE_BINARY_DIR}/dist)
+add_custom_command(TARGET packages PRE_BUILD
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${BIGFILE_DIST} ${CMAKE_BINARY_DIR}/packing)
+function(bigfile_add_packages target build_dir static)
+  if(NOT BIGFILE_PACKAGES)
+    return()
+  endif()
+  set(generator DEB)
+  if(static)
+    set(generator TGZ)
+  endif()
+  add_dependencies(packages ${target})
+  add_custom_command(TARGET packages POST_BUILD
+    COMMAND ${CMAKE_CPACK_COMMAND} -G ${generator} --config ${build_dir}/CPackConfig.cmake
+            -B ${CMAKE_BINARY_DIR}/packing -D CPACK_OUTPUT_FILE_PREFIX=${BIGFILE_DIST}
+    COMMENT "Packing ${target} (${generator})")
+endfunction()
+bigfile_add_packages(bigfile ${CMAKE_BINARY_DIR} ${BIGFILE_STATIC})
+
+function(bigfile_finish_packages skipped)
+  string(REPLACE ";" "\n" skipped "${skipped}")
+  file(WRITE ${CMAKE_BINARY_DIR}/not-packed.txt "${skipped}")
+  add_custom_command(TARGET packages POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -D dist=${BIGFILE_DIST}
+            -D skipped=${CMAKE_BINARY_DIR}/not-packed.txt
+            -P ${PROJECT_SOURCE_DIR}/cmake/checksums.cmake
+    VERBATIM)
+endfunction()
