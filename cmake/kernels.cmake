@@ -9,10 +9,28 @@
 # apt sources into BIGFILE_GUEST_CACHE (tests/guest.py fetch); ctest boots the
 # guest once, as the test ARCH-kernel/boot, and shows each case's result as
 # ARCH-kernel/CASE (tmpfs) or ARCH-kernel/FILESYSTEM/CASE. Adding an ABI's
-# kernel takes one file in cmake/kernels, named for its Debian architecture.
+# kernel takes one file in cmake/kernels, named for its Debian architecture,
+# that sets what its board needs:
+#   BIGFILE_KERNEL_PACKAGE       the Debian package of the kernel
+#   BIGFILE_KERNEL_QEMU          the qemu-system program, machine and processor
+#   BIGFILE_KERNEL_QEMU_PACKAGE  the Debian package of that program
+#   BIGFILE_KERNEL_CONSOLE       the console device, for console=
+# and, where the board needs other than the defaults:
+#   BIGFILE_KERNEL_DISK          QEMU's words that attach the one disk, {disk}
+#                                (a virtio disk on PCI)
+#   BIGFILE_KERNEL_MODULES       the modules that the kernel needs to see it
+#                                (virtio_pci virtio_blk)
+#   BIGFILE_KERNEL_MEMORY        MiB of memory (1024)
+#   BIGFILE_KERNEL_PROCESSORS    the most processors that the board takes
+#   BIGFILE_KERNEL_IMAGE         the kernel's file in the root (boot/vmlinuz-*)
+#   BIGFILE_KERNEL_DTB           the device tree's file in the root (none)
+#   BIGFILE_KERNEL_ARGUMENTS     more words for the kernel's command line
 include_guard(GLOBAL)
 
-set(BIGFILE_GUEST_PACKAGES busybox python3 strace util-linux libstdc++6)
+# dpkg, to install the Debian package, also needs a shell, rm, diff and
+# ldconfig.
+set(BIGFILE_GUEST_PACKAGES busybox python3 strace util-linux libstdc++6
+  dpkg dash coreutils diffutils libc-bin)
 
 # Registers the guest's tests for this build's binary, if BIGFILE_KERNELS
 # names its ABI. case_names: the table's cases.
@@ -36,26 +54,50 @@ function(bigfile_add_kernel_tests cases_names)
   if(processors LESS 1)
     set(processors 1)
   endif()
+  set(BIGFILE_KERNEL_DISK -drive if=none,id=disk,format=raw,cache=unsafe,file={disk}
+                          -device virtio-blk-pci,drive=disk)
+  set(BIGFILE_KERNEL_MODULES virtio_pci virtio_blk)
+  set(BIGFILE_KERNEL_MEMORY 1024)
+  set(BIGFILE_KERNEL_PROCESSORS ${processors})
+  set(BIGFILE_KERNEL_IMAGE boot/vmlinuz-*)
+  set(BIGFILE_KERNEL_DTB "")
+  set(BIGFILE_KERNEL_ARGUMENTS "")
   include(${entry})
+  if(BIGFILE_KERNEL_PROCESSORS LESS processors)
+    set(processors ${BIGFILE_KERNEL_PROCESSORS})
+  endif()
   set(name ${arch}-kernel)
 
+  # Each program that is missing shows as a skipped test named for its
+  # package; the mkfs tools' volumes are left out, the rest need them all.
   list(GET BIGFILE_KERNEL_QEMU 0 qemu)
-  find_program(BIGFILE_QEMU_SYSTEM ${qemu})
-  find_program(BIGFILE_MMDEBSTRAP mmdebstrap)
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/filesystems.py --mkfs
+    OUTPUT_VARIABLE tools OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "\n" ";" tools "${tools}")
   set(missing "")
-  if(NOT BIGFILE_QEMU_SYSTEM)
-    list(APPEND missing ${BIGFILE_KERNEL_QEMU_PACKAGE})
-  endif()
-  if(NOT BIGFILE_MMDEBSTRAP)
-    list(APPEND missing mmdebstrap)
-  endif()
-  if(missing)
-    list(JOIN missing " " packages)
-    message(STATUS "${name}: the cases do not run in the real kernel: apt-get install ${packages}")
-    if(BIGFILE_REQUIRE_ABIS)
-      message(FATAL_ERROR "BIGFILE_REQUIRE_ABIS is on, but ${name} needs ${packages}")
+  set(needed "")
+  foreach(tool IN ITEMS "${qemu} ${BIGFILE_KERNEL_QEMU_PACKAGE}" "mmdebstrap mmdebstrap" ${tools})
+    string(REPLACE " " ";" tool ${tool})
+    list(GET tool 0 program)
+    list(GET tool 1 package)
+    string(MAKE_C_IDENTIFIER "BIGFILE_HAVE_${program}" found)
+    find_program(${found} ${program} PATHS /usr/sbin /sbin)
+    if(NOT ${found})
+      list(APPEND missing ${package})
+      if(NOT program MATCHES "^mkfs")
+        list(APPEND needed ${package})
+      endif()
     endif()
-    bigfile_add_skipped_test(${name}/needs-${packages} "apt-get install ${packages}")
+  endforeach()
+  list(REMOVE_DUPLICATES missing)
+  foreach(package IN LISTS missing)
+    message(STATUS "${name}: needs ${package} (apt-get install ${package})")
+    if(BIGFILE_REQUIRE_ABIS)
+      message(FATAL_ERROR "BIGFILE_REQUIRE_ABIS is on, but ${name} needs ${package}")
+    endif()
+    bigfile_add_skipped_test(${name}/needs-${package} "apt-get install ${package}")
+  endforeach()
+  if(needed)
     return()
   endif()
   message(STATUS "${name}: the cases run in ${BIGFILE_KERNEL_PACKAGE} under ${qemu}")
@@ -72,6 +114,13 @@ function(bigfile_add_kernel_tests cases_names)
       ${required}
     COMMENT "Fetching ${BIGFILE_KERNEL_PACKAGE} and the guest's programs, unless cached"
     VERBATIM)
+  # This build's Debian package, which the guest's dpkg installs.
+  set(package ${guest}/package/bigfile_${PROJECT_VERSION}_${arch}.deb)
+  add_custom_target(${name}-package ALL
+    COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+            -B ${guest}/packing -D CPACK_OUTPUT_FILE_PREFIX=${guest}/package
+    COMMENT "Packing the Debian package that the ${name} guest installs" VERBATIM)
+  add_dependencies(${name}-package bigfile compressed-documents)
 
   execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/filesystems.py --names
     OUTPUT_VARIABLE filesystems OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
@@ -85,6 +134,12 @@ function(bigfile_add_kernel_tests cases_names)
   # ctest reads this when it runs, so that a guest whose packages could not
   # be fetched shows as one skipped test that says why.
   list(JOIN BIGFILE_KERNEL_QEMU "\" \"" qemu_words)
+  list(JOIN BIGFILE_KERNEL_DISK "\" \"" disk_words)
+  list(JOIN BIGFILE_KERNEL_MODULES "\" \"" modules)
+  set(dtb "")
+  if(BIGFILE_KERNEL_DTB)
+    set(dtb "--dtb \"${BIGFILE_KERNEL_DTB}\"")
+  endif()
   set(label "${name} ${BIGFILE_KERNEL_PACKAGE} under ${qemu}")
   string(CONFIGURE [[
 if(NOT EXISTS "@guest@/root")
@@ -96,8 +151,11 @@ else()
     set_tests_properties(@name@/not-run PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
   else()
     add_test(@name@/boot "@Python3_EXECUTABLE@" "@guest_py@" boot --stamp "@guest@/root"
-      --binary "$<TARGET_FILE:bigfile>" --kernel @arch@ --console @BIGFILE_KERNEL_CONSOLE@
-      --results "@guest@/results" --seconds 1200 --processors @processors@ -- "@qemu_words@")
+      --binary "$<TARGET_FILE:bigfile>" --console @BIGFILE_KERNEL_CONSOLE@
+      --image "@BIGFILE_KERNEL_IMAGE@" @dtb@ --append "@BIGFILE_KERNEL_ARGUMENTS@"
+      --memory @BIGFILE_KERNEL_MEMORY@ --processors @processors@ --modules "@modules@"
+      --package "@package@" --results "@guest@/results" --seconds 1200
+      -- "@qemu_words@" "@disk_words@")
     set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@ TIMEOUT 1500
       PROCESSORS @processors@
       COST 1000 LABELS "@label@" SKIP_RETURN_CODE 77)
@@ -109,6 +167,9 @@ else()
       set_tests_properties(@name@/${test} PROPERTIES FIXTURES_REQUIRED @name@
         LABELS "@label@" PASS_REGULAR_EXPRESSION "^ok: " SKIP_REGULAR_EXPRESSION "^skipped: ")
     endforeach()
+    add_test(@name@/package "@CMAKE_COMMAND@" -E cat "@guest@/results/dpkg/package")
+    set_tests_properties(@name@/package PROPERTIES FIXTURES_REQUIRED @name@
+      LABELS "@label@" PASS_REGULAR_EXPRESSION "^ok: ")
   endif()
 endif()
 ]] include_file @ONLY)

@@ -7,10 +7,11 @@ checks both output streams, the exit status and the file that the run leaves.
   cases.py BINARY [NAME...] [OPTIONS] [-- RUNNER...]
                                            run the named cases (all by default),
                                            under RUNNER (an emulator) if given
-  --filesystem NAME --kernel ARCH          the file system (of filesystems.py) and
-                                           the kernel that the cases run on, where
-                                           they are known: the cases then expect
-                                           what that file system does
+  --filesystem NAME --kernel-bits 32|64    the file system (of filesystems.py) and
+                                           the word size of the kernel that the
+                                           cases run on, where they are known: the
+                                           cases then expect what that file system
+                                           does
   --work-root DIR                          make each case's directory in DIR
 
 A case that cannot run here (no strace to read a native run's system calls, a
@@ -18,13 +19,16 @@ file system without links) is skipped; a run whose every case was skipped
 exits with 77.
 """
 import argparse
+import glob
 import os
 import re
 import resource
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from filesystems import BY_NAME, EFBIG, ENOSPC, LARGEST  # noqa: E402  pylint: disable=wrong-import-position
@@ -95,6 +99,13 @@ def past_free_space(fs, _, reach):
     return reach // MiB + 1 if fs.allocates else "growing takes no room there"
 
 
+def within_free_space(fs, _, reach):
+    """A count whose grow fills the volume almost to the end, and takes time."""
+    if not fs.allocates:
+        return "growing is instant there: there is nothing to interrupt"
+    return reach // MiB - 1 if reach >= 4 * MiB else "the volume has no room to grow into"
+
+
 def expectation(c, fs, kernel, before, space):
     """What a sizing case gives on fs (None: a file system whose limits are
     not known here) under kernel, with the file's length before the run and
@@ -133,8 +144,10 @@ def expectation(c, fs, kernel, before, space):
 # umask, fsize (ulimit -f), stdout ("closed", "full", "broken-pipe"), merge (one
 # stream for both), unprivileged (run as nobody in a read-only directory),
 # traced (check the program's own system calls), unix (needs modes, links or
-# FIFOs). Sizing cases (sized_to) work out out, status, size and kept from
-# what the file system does with their count.
+# FIFOs), interrupt (a signal to send once the file grows: the tool puts the
+# length back and ends by it), ignored (the signal is ignored when the tool
+# starts, and the grow completes). Sizing cases (sized_to) work out out,
+# status, size and kept from what the file system does with their count.
 DIR_ERR = "bigfile: Is a directory\n"
 CASES = [
     case("no-argument-cuts", [], sized(None), size=0, setup=existing(b"data")),
@@ -183,6 +196,11 @@ CASES = [
     case("stdout-reader-gone", ["1"], "", size=MiB, stdout="broken-pipe"),
     case("permission-denied", ["1"], "total=1\n", "bigfile: Permission denied\n", 255,
          unprivileged=True, absent=True, unix=True),
+    *(on_known_volumes(f"interrupt-{stop.name[3:].lower()}", within_free_space,
+                       setup=existing(b"keep"), interrupt=stop)
+      for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)),
+    on_known_volumes("interrupt-hup-ignored", within_free_space, setup=existing(b"keep"),
+                     interrupt=signal.SIGHUP, ignored=True),
 ]
 
 
@@ -215,12 +233,13 @@ def system_call_faults(log, binary, length, before):
 
 def traced(command, emulated, log, environment):
     """The command, made to write the program's system calls to log (qemu-user
-    writes the calls it emulates, strace those of a native run); None when
-    there is no strace."""
+    writes the calls it emulates, strace those of a native run, a file
+    log.PID for each process, so that no call is split by another's); None
+    when there is no strace."""
     if emulated:
         environment.update(QEMU_STRACE="1", QEMU_LOG_FILENAME=log)
         return command
-    return under_strace(["-o", log], command, environment)
+    return under_strace(["-ff", "-o", log], command, environment)
 
 
 def under_strace(options, command, environment):
@@ -230,7 +249,7 @@ def under_strace(options, command, environment):
     # LeakSanitizer stops a sanitized build that is traced.
     leaks_off = [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]
     environment["ASAN_OPTIONS"] = ":".join(filter(None, leaks_off))
-    return ["strace", "-f"] + options + ["--"] + command
+    return ["strace"] + options + ["--"] + command
 
 
 def contents(path, most=4 * MiB):
@@ -241,9 +260,34 @@ def contents(path, most=4 * MiB):
         return os.stat(path).st_size, file.read(most)
 
 
+def execute(command, c, target, length, **options):
+    """Runs the command; in a case that interrupts it, sends the case's signal
+    once the file has grown past length bytes. Returns both streams' text, the
+    status (negative: ended by that signal) and how long the tool took to end
+    after the signal."""
+    with subprocess.Popen(command, stdout=subprocess.PIPE, **options) as process:
+        note = ""
+        if "interrupt" in c:
+            while process.poll() is None and not os.stat(target).st_size > length:
+                time.sleep(0.002)
+            note = "the run ended before the file grew" if process.poll() is not None else ""
+            sent = time.monotonic()
+            process.send_signal(c["interrupt"])
+        try:
+            out, err = process.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.communicate()
+            raise
+        if "interrupt" in c and not note:
+            note = f"it ended {time.monotonic() - sent:.2f} s after the signal"
+    return out.decode(), (err or b"").decode(), process.returncode, note
+
+
 def run(binary, c, scratch, work, runner, where):
     """Runs one case in the empty directory work, with scratch for the rest;
-    returns a list of what went wrong, or why the case cannot run here."""
+    returns a list of what went wrong and a note on the run, or why the case
+    cannot run here."""
     fs = where.filesystem
     if fs and not fs.unix and c.get("unix"):
         return f"{fs.name} has no Unix modes, links or FIFOs"
@@ -264,6 +308,9 @@ def run(binary, c, scratch, work, runner, where):
         if isinstance(want, str):
             return want
         c = dict(c, **want)
+    if c.get("interrupt") and not c.get("ignored"):
+        c = dict(c, out=sized(int(c["args"][0]), ""), status=-c["interrupt"], size=None,
+                 kept=True, err=f"bigfile: interrupted: put back the length {before[0]}\n")
     if fs and not fs.unix:
         c.pop("mode", None)
     if fs and fs.allocates and c.pop("sparse", False):
@@ -276,7 +323,9 @@ def run(binary, c, scratch, work, runner, where):
     if c.get("put_back_fails"):
         if runner:
             return "strace makes the calls fail only in a native run"
-        command = under_strace(["-o", "/dev/null", "-e", "inject=/^ftruncate:error=EIO:when=2"],
+        # Without -f, strace follows the tool but not the child that makes
+        # the length call, so the tool's own first length call is the put-back.
+        command = under_strace(["-o", "/dev/null", "-e", "inject=/^ftruncate:error=EIO:when=1"],
                                command, environment)
     if command is None:
         return "no strace to read the system calls; apt-get install strace"
@@ -288,6 +337,9 @@ def run(binary, c, scratch, work, runner, where):
 
     def prepare_child():
         os.umask(c.get("umask", 0o022))
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # SIGQUIT leaves no core behind
+        if c.get("ignored"):
+            signal.signal(c["interrupt"], signal.SIG_IGN)
         if "fsize" in c:
             resource.setrlimit(resource.RLIMIT_FSIZE, (c["fsize"], c["fsize"]))
         if c.get("stdout") == "closed":
@@ -298,14 +350,12 @@ def run(binary, c, scratch, work, runner, where):
             os.dup2(os.open("/dev/full", os.O_WRONLY) if c["stdout"] == "full" else writer, 1)
 
     try:
-        done = subprocess.run(command, cwd=work, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT if c.get("merge") else subprocess.PIPE,
-                              preexec_fn=prepare_child, env=environment, timeout=60,
-                              check=False)
+        out, err, status, note = execute(
+            command, c, target, before[0] if before else 0, cwd=work, env=environment,
+            stderr=subprocess.STDOUT if c.get("merge") else subprocess.PIPE,
+            preexec_fn=prepare_child)
     except subprocess.TimeoutExpired:
-        return ["the run did not end within 60 s"]
-    out, err = done.stdout.decode(), (done.stderr or b"").decode()
-    status = done.returncode  # negative: killed by that signal
+        return ["the run did not end within 60 s"], ""
     faults = []
     if callable(c["out"]):
         if not c["out"](out, status) or err != c["err"]:
@@ -332,10 +382,13 @@ def run(binary, c, scratch, work, runner, where):
         faults += [f"{key}: got {found[key]!r:.80}, want {want[key]!r:.80}"
                    for key in found if key in c and found[key] != want[key]]
     if c.get("traced"):
-        with open(log, encoding="utf-8", errors="replace") as calls:
-            faults += system_call_faults(calls.read(), binary, int(c["args"][0]) * MiB,
-                                         before[0] if before else 0)
-    return faults
+        calls = ""
+        for part in sorted(glob.glob(log + "*")):  # strace writes a file for each process
+            with open(part, encoding="utf-8", errors="replace") as file:
+                calls += file.read()
+        faults += system_call_faults(calls, binary, int(c["args"][0]) * MiB,
+                                     before[0] if before else 0)
+    return faults, note
 
 
 def main(argv):
@@ -349,12 +402,12 @@ def main(argv):
     parser.add_argument("binary")
     parser.add_argument("names", nargs="*")
     parser.add_argument("--filesystem", choices=sorted(BY_NAME))
-    parser.add_argument("--kernel")
+    parser.add_argument("--kernel-bits", dest="kernel", type=int, choices=(32, 64))
     parser.add_argument("--work-root")
     where = parser.parse_args(argv[1:])
     where.filesystem = BY_NAME.get(where.filesystem)
     if where.filesystem and not where.kernel:
-        parser.error("--filesystem needs --kernel")
+        parser.error("--filesystem needs --kernel-bits")
     binary = os.path.abspath(where.binary)
     chosen = [c for c in CASES if not where.names or c["name"] in where.names]
     print(f"running {binary} " + (f"under {' '.join(runner)}" if runner else "natively")
@@ -363,14 +416,15 @@ def main(argv):
     for c in chosen:
         with tempfile.TemporaryDirectory(prefix="bigfile-case-") as scratch, \
                 tempfile.TemporaryDirectory(prefix="bigfile-work-", dir=where.work_root) as work:
-            faults = run(binary, c, scratch, work, runner, where)
-        if isinstance(faults, str):
+            result = run(binary, c, scratch, work, runner, where)
+        if isinstance(result, str):
             skipped += 1
-            print(f"skipped: {c['name']} ({faults})")
+            print(f"skipped: {c['name']} ({result})")
             continue
+        faults, note = result
         failed += bool(faults)
-        print(f"{'FAIL' if faults else 'ok'}: {c['name']}" + "".join(f"\n  {f}" for f in faults),
-              flush=True)
+        print(f"{'FAIL' if faults else 'ok'}: {c['name']}" + (f" ({note})" if note else "")
+              + "".join(f"\n  {f}" for f in faults), flush=True)
     print(f"{len(chosen) - failed - skipped} passed, {failed} failed, {skipped} skipped")
     if failed or not chosen:
         return 1

@@ -6,6 +6,7 @@ here, the guests make and mount the volumes from here, and the README's table
 is rendered from here, so that the three cannot drift apart.
 
   filesystems.py --names            their names, one a line
+  filesystems.py --mkfs             the mkfs tools and their packages, a pair a line
   filesystems.py --table            the README's table
   filesystems.py --check README.md  whether the README has it as it is here
 """
@@ -15,7 +16,7 @@ MiB = 1 << 20
 LARGEST = 2147483647  # the largest count the tool reads
 EFBIG = "[27]-ftruncate64 error: File too large"
 ENOSPC = "[28]-ftruncate64 error: No space left on device"
-KERNELS = ("amd64", "i386", "armhf")
+KERNELS = (64, 32)  # the word sizes of the kernels, which decide the page cache's limit
 
 
 class FileSystem:
@@ -23,20 +24,27 @@ class FileSystem:
     the host's command that make the volume, given its image last (None: the
     guest's own tmpfs, which has no volume). mib: the
     volume's size. modules: what the guest kernel loads to mount it. largest:
-    the largest count that succeeds, by kernel, on a volume with room for it
-    (a 32-bit kernel's page cache stops every file at 16 TiB - 4 KiB); None
-    where only the free space stops a file. allocates: growing writes the new
-    part out, so that the file takes room, and a count past the free space
-    fails with "No space left on device", or with past_volume when it is past
-    the size of the whole volume. unix: the volume keeps modes, links and
-    FIFOs. mount: the type to mount, where it is not the name."""
+    the largest count that succeeds, by the kernel's word size, on a volume
+    with room for it (a 32-bit kernel's page cache stops every file at 16 TiB
+    - 4 KiB); None where only the free space stops a file. allocates: growing
+    writes the new part out, so that the file takes room, and a count past the
+    free space fails with "No space left on device", or with past_volume when
+    it is past the size of the whole volume. unix: the volume keeps modes,
+    links and FIFOs. mount: the type to mount, where it is not the name.
+    pages: the only page size of a kernel that mounts it, where it has one,
+    and no_mount, the table's words for the kernels that mount it then."""
 
     def __init__(self, name, mkfs, mib, modules, largest, allocates=False, past_volume=None,
-                 unix=True, mount=None):
+                 unix=True, mount=None, pages=None, no_mount=None):
         self.name, self.mib, self.modules = name, mib, modules
         self.package, self.mkfs = mkfs or (None, None)
         self.largest, self.allocates, self.past_volume = largest, allocates, past_volume
         self.unix, self.type = unix, mount or name
+        self.pages, self.no_mount = pages, no_mount
+
+    def mounts_with(self, pages):
+        """Whether a kernel whose pages are this many bytes mounts it."""
+        return self.pages is None or self.pages == pages
 
     def refusal(self, length, growth, room, volume, kernel):
         """The line with which the length call refuses length (None: it does
@@ -55,7 +63,7 @@ def on_every_kernel(count):
 
 # A 64-bit kernel and a 32-bit one: 2^51 - 2^20 bytes fits in the first, and
 # the second stops at 16 TiB - 4 KiB, whose last whole MiB is count 16777215.
-PAGE_CACHE = dict(amd64=LARGEST, i386=16777215, armhf=16777215)
+PAGE_CACHE = {64: LARGEST, 32: 16777215}
 FAT_CODE_PAGES = ["nls_cp437", "nls_ascii"]
 FILESYSTEMS = [
     FileSystem("tmpfs", None, 0, [], PAGE_CACHE),
@@ -66,7 +74,8 @@ FILESYSTEMS = [
     FileSystem("xfs", ("xfsprogs", ["mkfs.xfs", "-q"]), 320, ["xfs", "crc32c_generic"], PAGE_CACHE),
     FileSystem("btrfs", ("btrfs-progs", ["mkfs.btrfs", "-q"]), 128, ["btrfs", "crc32c_generic"], PAGE_CACHE),
     FileSystem("f2fs", ("f2fs-tools", ["mkfs.f2fs", "-q"]), 64, ["f2fs", "crc32_generic"],
-               on_every_kernel(4129111)),
+               on_every_kernel(4129111), pages=4096,
+               no_mount="all but ppc64el, whose pages are 64 KiB"),
     FileSystem("vfat", ("dosfstools", ["mkfs.vfat"]), 72, ["vfat"] + FAT_CODE_PAGES, on_every_kernel(4095),
                allocates=True, unix=False),
     FileSystem("exfat", ("exfatprogs", ["mkfs.exfat"]), 72, ["exfat"], None, allocates=True,
@@ -96,11 +105,11 @@ def table():
         past_volume = f"; past the volume's size, {reason(fs.past_volume)}" if fs.past_volume else ""
         return f"{reason(ENOSPC)}{past_volume}; the file is left as it was"
 
-    rows = [["file system", *(f"largest count, {k}" for k in KERNELS), "growing",
-             "past the largest", "past the free space"],
-            ["---"] + ["---:"] * len(KERNELS) + ["---"] * 3]
+    rows = [["file system", "kernels", *(f"largest count, {k}-bit" for k in KERNELS),
+             "growing", "past the largest", "past the free space"],
+            ["---"] * 2 + ["---:"] * len(KERNELS) + ["---"] * 3]
     for fs in FILESYSTEMS:
-        rows.append([fs.name, *(largest(fs, k) for k in KERNELS),
+        rows.append([fs.name, fs.no_mount or "all", *(largest(fs, k) for k in KERNELS),
                      "allocated and zeroed" if fs.allocates else "sparse", past_largest(fs),
                      past_free(fs)])
     return "".join("| " + " | ".join(row) + " |\n" for row in rows)
@@ -109,6 +118,9 @@ def table():
 def main(argv):
     if argv[1:] == ["--names"]:
         print("\n".join(fs.name for fs in FILESYSTEMS))
+        return 0
+    if argv[1:] == ["--mkfs"]:
+        print("\n".join(f"{fs.mkfs[0]} {fs.package}" for fs in FILESYSTEMS if fs.mkfs))
         return 0
     if argv[1:] == ["--table"]:
         sys.stdout.write(table())

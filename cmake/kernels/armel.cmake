@@ -1,0 +1,16 @@
+# SPDX-License-Identifier: MIT
+# armel: Debian's kernel for the Raspberry Pi 1 and Zero (ARMv6) on QEMU's
+# raspi1ap board. The board takes one processor and exactly 512 MiB, and has
+# neither PCI nor virtio: its disk is an SD card, seen once the SDHCI drivers
+# load. The kernel needs the package's own device tree, and hangs in the
+# board's power driver unless that driver is kept from starting.
+set(BIGFILE_KERNEL_PACKAGE linux-image-rpi)
+set(BIGFILE_KERNEL_QEMU qemu-system-arm -M raspi1ap)
+set(BIGFILE_KERNEL_QEMU_PACKAGE qemu-system-arm)
+set(BIGFILE_KERNEL_CONSOLE ttyAMA0)
+set(BIGFILE_KERNEL_DISK -drive if=sd,format=raw,cache=unsafe,file={disk})
+set(BIGFILE_KERNEL_MODULES sdhci sdhci-pltfm sdhci-iproc)
+set(BIGFILE_KERNEL_MEMORY 512)
+set(BIGFILE_KERNEL_PROCESSORS 1)
+set(BIGFILE_KERNEL_DTB usr/lib/linux-image-*-rpi/bcm2835-rpi-a-plus.dtb)
+set(BIGFILE_KERNEL_ARGUMENTS initcall_blacklist=bcm2835_power_driver_init)
