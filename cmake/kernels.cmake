@@ -114,13 +114,10 @@ function(bigfile_add_kernel_tests cases_names)
       ${required}
     COMMENT "Fetching ${BIGFILE_KERNEL_PACKAGE} and the guest's programs, unless cached"
     VERBATIM)
-  # This build's Debian package, which the guest's dpkg installs.
+  # This build's Debian package, which the guest's dpkg installs, is packed
+  # by a test that the boot needs: cpack builds the whole build first, so a
+  # build target that ran it would run itself.
   set(package ${guest}/package/bigfile_${PROJECT_VERSION}_${arch}.deb)
-  add_custom_target(${name}-package ALL
-    COMMAND ${CMAKE_CPACK_COMMAND} -G DEB --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake
-            -B ${guest}/packing -D CPACK_OUTPUT_FILE_PREFIX=${guest}/package
-    COMMENT "Packing the Debian package that the ${name} guest installs" VERBATIM)
-  add_dependencies(${name}-package bigfile compressed-documents)
 
   execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/filesystems.py --names
     OUTPUT_VARIABLE filesystems OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
@@ -150,13 +147,18 @@ else()
     add_test(@name@/not-run "@CMAKE_COMMAND@" -E echo "${root}")
     set_tests_properties(@name@/not-run PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
   else()
+    add_test(@name@/pack "@CMAKE_CPACK_COMMAND@" -G DEB --config "@CMAKE_BINARY_DIR@/CPackConfig.cmake"
+      -B "@guest@/packing" -D "CPACK_OUTPUT_FILE_PREFIX=@guest@/package")
+    set_tests_properties(@name@/pack PROPERTIES FIXTURES_SETUP @name@-package
+      LABELS "@label@")
     add_test(@name@/boot "@Python3_EXECUTABLE@" "@guest_py@" boot --stamp "@guest@/root"
       --binary "$<TARGET_FILE:bigfile>" --console @BIGFILE_KERNEL_CONSOLE@
       --image "@BIGFILE_KERNEL_IMAGE@" @dtb@ --append "@BIGFILE_KERNEL_ARGUMENTS@"
       --memory @BIGFILE_KERNEL_MEMORY@ --processors @processors@ --modules "@modules@"
       --package "@package@" --results "@guest@/results" --seconds 1200
       -- "@qemu_words@" "@disk_words@")
-    set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@ TIMEOUT 1500
+    set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@
+      FIXTURES_REQUIRED @name@-package TIMEOUT 1500
       PROCESSORS @processors@
       COST 1000 LABELS "@label@" SKIP_RETURN_CODE 77)
     # Each case's result is a file that the boot wrote; the guest's own tmpfs

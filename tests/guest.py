@@ -32,6 +32,7 @@ system in filesystems.py.
 """
 import argparse
 import concurrent.futures
+import fcntl
 import fnmatch
 import glob
 import gzip
@@ -108,6 +109,14 @@ def release(sources):
 
 
 def fetch(arch, packages, cache, stamp, required):
+    os.makedirs(cache, exist_ok=True)
+    # Builds of several ABIs fetch side by side, and share the packages kept.
+    with open(os.path.join(cache, ".lock"), "w", encoding="utf-8") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        return fetch_locked(arch, packages, cache, stamp, required)
+
+
+def fetch_locked(arch, packages, cache, stamp, required):
     sources = apt_sources()
     key = hashlib.sha256(repr((arch, sorted(packages), sources)).encode()).hexdigest()[:16]
     root = os.path.join(cache, f"{arch}-{key}")
