@@ -15,7 +15,8 @@ endfunction()
 # because binfmt_misc hands it to qemu counts as emulated, since the system
 # calls that the cases read are then qemu's own. Sets, in the caller's scope,
 # runner (the command to run the binary under, empty when native), how (for
-# the label), and not_run (why the cases cannot run, if they cannot).
+# the label), and not_run (why the cases cannot run, if they cannot) with
+# needs (the package that would let them, if one would).
 function(bigfile_choose_runner)
   set(runner "")
   set(how natively)
@@ -41,6 +42,7 @@ function(bigfile_choose_runner)
       if(NOT BIGFILE_EMULATOR)
         set(not_run "the kernel cannot run them, and ${emulator} is missing "
                     "(apt-get install qemu-user)")
+        set(needs qemu-user PARENT_SCOPE)
       elseif(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*address")
         set(not_run "AddressSanitizer hangs under ${emulator_name}")
       endif()
