@@ -6,11 +6,12 @@
 # (>= 2.34). A static binary needs nothing. A library that is not known here
 # stops the packing, rather than leave the package's dependencies short.
 #
-# The libraries known: the C library and its dynamic loader (ld.so.1 on mips,
-# m68k and powerpc, ld64.so.N and ld-linux-*.so.N elsewhere), and GCC's
-# runtime, which 32-bit ARM binaries need for their unwinding tables.
+# The libraries known: the C library, its mathematics library and its
+# dynamic loader (ld.so.1 on mips, m68k and powerpc, ld64.so.N and
+# ld-linux-*.so.N elsewhere), and GCC's runtime, which 32-bit ARM binaries
+# need for their unwinding tables.
 set(BIGFILE_KNOWN_LIBRARIES
-  "^(libc\\.so\\.6|ld(64)?(-linux[-a-z0-9_]*)?\\.so\\.[0-9]+)$=libc6=GLIBC"
+  "^(lib[cm]\\.so\\.6|ld(64)?(-linux[-a-z0-9_]*)?\\.so\\.[0-9]+)$=libc6=GLIBC"
   "^libgcc_s\\.so\\.1$=libgcc-s1=GCC")
 
 function(bigfile_debian_depends readelf binary result)
