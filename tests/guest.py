@@ -67,6 +67,7 @@ LEFT_OUT = (".*", "boot", "lib/modules", "usr/share", "var/cache", "var/lib", "l
             "usr/lib/python3*/ensurepip", "usr/lib/python3*/lib2to3", "usr/lib/python3*/idlelib")
 MiB = 1 << 20
 PARTITIONS_SECONDS = 60  # an SD card is seen some seconds after its driver loads
+RELABELLED = ("amd64", "arm64")  # the other architecture is the first of these that differs
 GUEST_FILES = ("guest.py", "cases.py", "filesystems.py")
 GUEST_DIRECTORIES = ("proc", "sys", "dev", "tmp", "mnt", "var/lib", "guest", "guest/modules")
 INIT = """#!/bin/busybox sh
@@ -439,7 +440,7 @@ def packages_for_dpkg(root, deb, scratch):
     relabelled for another architecture, and the database of the root."""
     own = subprocess.run(["dpkg-deb", "--field", deb, "Architecture"], stdout=subprocess.PIPE,
                          text=True, check=True).stdout.strip()
-    other = "i386" if own == "amd64" else "amd64"
+    other = next(name for name in RELABELLED if name != own)
     tree = os.path.join(scratch, "relabelled")
     subprocess.run(["dpkg-deb", "--raw-extract", deb, tree], check=True)
     control = os.path.join(tree, "DEBIAN", "control")
