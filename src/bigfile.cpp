@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,21 +47,22 @@ std::int64_t length_of(std::int32_t total)
 // the umask) when it is missing. There is no O_TRUNC, so the bytes in front of
 // the new end survive, and no O_EXCL, so a symbolic link is followed. Without
 // O_LARGEFILE an i386 build could not open a file of 2 GiB or more.
+//
+// A tool started with standard output or error closed would get that
+// descriptor for the file, and its report lines would be written into the
+// file: such a descriptor is moved up, and the stream's own stays closed.
 int open_target()
 {
     constexpr mode_t new_file_mode = 0644;
-    return open64("bigfile", O_RDWR | O_CREAT | O_LARGEFILE, new_file_mode);
-}
-
-// The count line may still sit in the standard output buffer: flush it first
-// so the lines keep their order when both streams go to one place. The flush
-// can fail (standard output closed) and must not replace the open's errno.
-void report_open_failure()
-{
-    const int open_error = errno;
-    (void)std::fflush(stdout);
-    errno = open_error;
-    std::perror("bigfile");
+    const int fd = open64("bigfile", O_RDWR | O_CREAT | O_LARGEFILE, new_file_mode);
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+    const int move_error = errno;
+    (void)close(fd);
+    errno = move_error;
+    return moved;
 }
 
 // The signals that the tool takes in its own time, all held (blocked) from
@@ -110,10 +112,20 @@ bool ignored(int signal)
 // (EINTR when something else killed the child), or minus the signal that
 // stopped it. Should no child be had, the call is made here, and cannot be
 // stopped.
+//
+// The child dies with the tool: should the tool be killed outright (SIGKILL,
+// the out-of-memory killer), nothing is left making the length call unseen.
+// The tool may die before the child asks for that, so the child then checks
+// that the tool is still its parent.
 int set_length(int fd, off64_t length, const sigset_t &held)
 {
+    const pid_t tool = getpid();
     const pid_t child = fork();
     if (child == 0) {
+        (void)prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != tool) {
+            _exit(EINTR);
+        }
         _exit(ftruncate64(fd, length) < 0 ? errno : 0);
     }
     if (child < 0) {
@@ -170,7 +182,6 @@ bool put_back_length(int fd, off64_t before, const char *why)
     }
     if (ftruncate64(fd, before) < 0) {
         const int put_back_error = errno;
-        (void)std::fflush(stdout);
         (void)std::fprintf(stderr, "bigfile: %scannot put back the length %" PRId64 ": %s\n", why,
                            std::int64_t{before}, std::strerror(put_back_error));
         return false;
@@ -208,6 +219,10 @@ int main(int argc, char *argv[])
     constexpr int ended_by_signal = 128; // as a shell shows a process that a signal ended
 
     const sigset_t held = hold_signals();
+    // Each line goes out in one write as its step happens: before a length
+    // call that may take minutes, in order with standard error, and with no
+    // buffer to set up.
+    (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     std::int32_t total = 0;
     if (argc >= 2) {
@@ -217,13 +232,12 @@ int main(int argc, char *argv[])
 
     const int fd = open_target();
     if (fd < 0) {
-        report_open_failure();
+        std::perror("bigfile");
         return open_failed;
     }
 
     const std::int64_t offset = length_of(total);
     (void)std::printf("offset=%" PRId64 "\n", offset);
-    (void)std::fflush(stdout); // the lines say what was asked, however the call ends
 
     const off64_t before = length_now(fd);
     const int outcome = set_length(fd, offset, held);
@@ -240,6 +254,6 @@ int main(int argc, char *argv[])
         return length_failed;
     }
     (void)close(fd);
-    (void)std::puts("OK");
+    (void)std::fputs("OK\n", stdout); // one write, where puts makes two unbuffered
     return EXIT_SUCCESS;
 }
