@@ -155,10 +155,10 @@ else()
       --binary "$<TARGET_FILE:bigfile>" --console @BIGFILE_KERNEL_CONSOLE@
       --image "@BIGFILE_KERNEL_IMAGE@" @dtb@ --append "@BIGFILE_KERNEL_ARGUMENTS@"
       --memory @BIGFILE_KERNEL_MEMORY@ --processors @processors@ --modules "@modules@"
-      --package "@package@" --results "@guest@/results" --seconds 1200
+      --package "@package@" --results "@guest@/results" --seconds 2400
       -- "@qemu_words@" "@disk_words@")
     set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@
-      FIXTURES_REQUIRED @name@-package TIMEOUT 1500
+      FIXTURES_REQUIRED @name@-package TIMEOUT 2700
       PROCESSORS @processors@
       COST 1000 LABELS "@label@" SKIP_RETURN_CODE 77)
     # Each case's result is a file that the boot wrote; the guest's own tmpfs

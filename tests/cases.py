@@ -13,6 +13,9 @@ checks both output streams, the exit status and the file that the run leaves.
                                            cases then expect what that file system
                                            does
   --work-root DIR                          make each case's directory in DIR
+  --progress                               say on standard error as each case
+                                           starts, and how far a long one got
+  --note TEXT                              say TEXT about the runner first
 
 A case that cannot run here (no strace to read a native run's system calls, a
 file system without links) is skipped; a run whose every case was skipped
@@ -34,6 +37,14 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from filesystems import BY_NAME, EFBIG, ENOSPC, LARGEST  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
+# A run fails when it has shown no progress (no output, no change to the file
+# it works on) for STALLED seconds: it hung. One that still makes progress
+# after MOST seconds fails as too slow. A busy machine makes a run slow, never
+# silent, so neither limit needs to allow for the load.
+STALLED = 60
+MOST = 1200  # within ctest's own limit for a test, 1500 s
+GRACE = 5  # between asking a run to stop with SIGTERM and killing its group
+PROGRESS = 10  # how often a run that goes on says how far it got, when asked
 
 MiB = 1 << 20
 PATTERN = bytes(range(1, 256)) * (3 * MiB // 255 + 1)
@@ -145,9 +156,11 @@ def expectation(c, fs, kernel, before, space):
 # stream for both), unprivileged (run as nobody in a read-only directory),
 # traced (check the program's own system calls), unix (needs modes, links or
 # FIFOs), interrupt (a signal to send once the file grows: the tool puts the
-# length back and ends by it), ignored (the signal is ignored when the tool
-# starts, and the grow completes). Sizing cases (sized_to) work out out,
-# status, size and kept from what the file system does with their count.
+# length back and ends by it; SIGKILL ends it at once, and its child with it),
+# ignored (the signal is ignored when the tool starts, and the grow completes).
+# Sizing cases (sized_to) work out out, status, size and kept from what the
+# file system does with their count. Every run must end by itself and leave no
+# process of its own behind.
 DIR_ERR = "bigfile: Is a directory\n"
 CASES = [
     case("no-argument-cuts", [], sized(None), size=0, setup=existing(b"data")),
@@ -192,13 +205,15 @@ CASES = [
          setup=os.mkdir),
     case("directory-stdout-closed", ["5"], "", DIR_ERR, 255, stdout="closed",
          setup=os.mkdir),
+    case("stdout-closed", ["1"], "", size=MiB, stdout="closed", setup=existing(b"hello"),
+         content=b"hello" + bytes(64)),
     case("stdout-full", ["1"], "", size=MiB, stdout="full"),
     case("stdout-reader-gone", ["1"], "", size=MiB, stdout="broken-pipe"),
     case("permission-denied", ["1"], "total=1\n", "bigfile: Permission denied\n", 255,
          unprivileged=True, absent=True, unix=True),
     *(on_known_volumes(f"interrupt-{stop.name[3:].lower()}", within_free_space,
                        setup=existing(b"keep"), interrupt=stop)
-      for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)),
+      for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGKILL)),
     on_known_volumes("interrupt-hup-ignored", within_free_space, setup=existing(b"keep"),
                      interrupt=signal.SIGHUP, ignored=True),
 ]
@@ -262,28 +277,123 @@ def contents(path, most=4 * MiB):
         return os.stat(path).st_size, file.read(most)
 
 
-def execute(command, c, target, length, **options):
-    """Runs the command; in a case that interrupts it, sends the case's signal
-    once the file has grown past length bytes. Returns both streams' text, the
-    status (negative: ended by that signal) and how long the tool took to end
-    after the signal."""
-    with subprocess.Popen(command, stdout=subprocess.PIPE, **options) as process:
-        note = ""
-        if "interrupt" in c:
-            while process.poll() is None and not os.stat(target).st_size > length:
-                time.sleep(0.002)
-            note = "the run ended before the file grew" if process.poll() is not None else ""
-            sent = time.monotonic()
-            process.send_signal(c["interrupt"])
+def left_in_group(group):
+    """The processes of a process group that still run (zombies have ended)."""
+    try:
+        os.killpg(group, 0)
+    except ProcessLookupError:  # the usual answer, and a quick one
+        return []
+    left = []
+    for path in glob.glob("/proc/[0-9]*/stat"):
         try:
-            out, err = process.communicate(timeout=60)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.communicate()
-            raise
-        if "interrupt" in c and not note:
-            note = f"it ended {time.monotonic() - sent:.2f} s after the signal"
-    return out.decode(), (err or b"").decode(), process.returncode, note
+            with open(path, encoding="ascii", errors="replace") as file:
+                state, _, pgrp = file.read().rsplit(")", 1)[1].split()[:3]
+        except (OSError, ValueError):
+            continue
+        if int(pgrp) == group and state != "Z":
+            left.append(int(path.split("/")[2]))
+    return left
+
+
+def supervise(command, output, progress=lambda: None, tick=lambda process: None,
+              stalled=STALLED, most=MOST, poll=0.1, **options):
+    """Runs command in a process group of its own, its output going to the
+    file output (its error stream too, unless options send it elsewhere),
+    until it ends; or until neither its output nor progress() has changed for
+    stalled seconds, or it has run for most. It is then asked to stop with
+    SIGTERM, and GRACE seconds later its whole group is killed. tick(process)
+    is called every poll seconds as it runs. Returns its status (negative: the signal that ended
+    it), why it was stopped (None if it ended by itself) and the processes
+    that it left running in its group, which are killed too."""
+    options.setdefault("stderr", subprocess.STDOUT)
+    with open(output, "wb") as out, subprocess.Popen(command, stdout=out, start_new_session=True,
+                                                     **options) as process:
+        started = seen = time.monotonic()
+        state, why = None, None
+        while not why:
+            try:  # polls quickly at first, then every 50 ms: a quick run ends at once
+                process.wait(poll)
+                break
+            except subprocess.TimeoutExpired:
+                pass
+            now = time.monotonic()
+            if (os.fstat(out.fileno()).st_size, progress()) != state:
+                state, seen = (os.fstat(out.fileno()).st_size, progress()), now
+            if now - seen > stalled:
+                why = f"it hung: no output and no progress for {stalled} s"
+            elif now - started > most:
+                why = f"it was slow: still making progress after {most} s"
+            tick(process)
+        if why:
+            process.terminate()
+            try:
+                process.wait(GRACE)
+            except subprocess.TimeoutExpired:
+                pass
+            kill_group(process.pid)
+            process.wait()
+            return process.returncode, why, []
+    deadline = time.monotonic() + 1  # a child that dies with its parent takes a moment
+    while left_in_group(process.pid) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    left = left_in_group(process.pid)
+    if left:
+        kill_group(process.pid)
+    return process.returncode, None, left
+
+
+def kill_group(group):
+    try:
+        os.killpg(group, signal.SIGKILL)
+    except ProcessLookupError:  # nothing of it is left
+        pass
+
+
+def file_state(path):
+    """What shows a run's progress on its file: its length and its blocks."""
+    try:
+        info = os.stat(path)
+    except OSError:
+        return None
+    return info.st_size, info.st_blocks
+
+
+def execute(command, c, scratch, target, length, merge, report, **options):
+    """Runs the command under supervise(); in a case that interrupts it, sends
+    the case's signal once the file has grown past length bytes; report(text),
+    if given, hears every PROGRESS seconds how far it got. Returns both
+    streams' text, the status (negative: ended by that signal), a note on the
+    run (how long the tool took to end after the signal) and what went wrong
+    with the run itself (it hung or was slow, or left a process behind)."""
+    sent, reported = [], [time.monotonic()]
+
+    def tick(process):
+        state = file_state(target)
+        if "interrupt" in c and not sent and (state or (0,))[0] > length:
+            sent.append(time.monotonic())
+            process.send_signal(c["interrupt"])
+        if report and time.monotonic() - reported[-1] > PROGRESS:
+            reported.append(time.monotonic())
+            report(f"{c['name']}: {reported[-1] - reported[0]:.0f} s, the file at "
+                   + (f"{state[0]} bytes" if state else "none"))
+
+    out, err = os.path.join(scratch, "out"), os.path.join(scratch, "err")
+    with open(err, "wb") as error_stream:
+        # An interrupt is sent within a moment of the file's growing.
+        status, why, left = supervise(command, out, lambda: file_state(target), tick,
+                                      poll=0.002 if "interrupt" in c else 0.1,
+                                      stderr=subprocess.STDOUT if merge else error_stream,
+                                      **options)
+    note = ""
+    if "interrupt" in c:
+        note = (f"it ended {time.monotonic() - sent[0]:.2f} s after the signal" if sent
+                else "the run ended before the file grew")
+    faults = [why] if why else []
+    if left:
+        faults.append(f"it left processes of its own running: {left}")
+    with open(out, encoding="utf-8", errors="replace") as text, \
+            open(err, encoding="utf-8", errors="replace") as error_text:
+        return text.read(), error_text.read(), status, note, faults
 
 
 def run(binary, c, scratch, work, runner, where):
@@ -313,6 +423,8 @@ def run(binary, c, scratch, work, runner, where):
     if c.get("interrupt") and not c.get("ignored"):
         c = dict(c, out=sized(int(c["args"][0]), ""), status=-c["interrupt"], size=None,
                  kept=True, err=f"bigfile: interrupted: put back the length {before[0]}\n")
+        if c["interrupt"] == signal.SIGKILL:  # the file may stay part-grown; its child must go
+            c.update(kept=False, err="")
     if fs and not fs.unix:
         c.pop("mode", None)
     if fs and fs.allocates and c.pop("sparse", False):
@@ -351,14 +463,13 @@ def run(binary, c, scratch, work, runner, where):
             os.close(reader)
             os.dup2(os.open("/dev/full", os.O_WRONLY) if c["stdout"] == "full" else writer, 1)
 
-    try:
-        out, err, status, note = execute(
-            command, c, target, before[0] if before else 0, cwd=work, env=environment,
-            stderr=subprocess.STDOUT if c.get("merge") else subprocess.PIPE,
-            preexec_fn=prepare_child)
-    except subprocess.TimeoutExpired:
-        return ["the run did not end within 60 s"], ""
-    faults = []
+    if where.report:
+        where.report(c["name"])
+    out, err, status, note, faults = execute(
+        command, c, scratch, target, before[0] if before else 0, c.get("merge"), where.report,
+        cwd=work, env=environment, preexec_fn=prepare_child)
+    if faults:  # what it printed, and the file, say nothing when it had to be stopped
+        return faults + [f"its output: {out!r}, {err!r}"], note
     if callable(c["out"]):
         if not c["out"](out, status) or err != c["err"]:
             faults.append(f"stdout {out!r}, stderr {err!r} and status {status} disagree")
@@ -406,14 +517,22 @@ def main(argv):
     parser.add_argument("--filesystem", choices=sorted(BY_NAME))
     parser.add_argument("--kernel-bits", dest="kernel", type=int, choices=(32, 64))
     parser.add_argument("--work-root")
+    parser.add_argument("--progress", action="store_true")
+    parser.add_argument("--note", default="")
     where = parser.parse_args(argv[1:])
+    place = where.filesystem or "tmpfs"
+    where.report = None
+    if where.progress:
+        where.report = lambda text: print(f"bigfile-case: {place}: {text}", file=sys.stderr,
+                                          flush=True)
     where.filesystem = BY_NAME.get(where.filesystem)
     if where.filesystem and not where.kernel:
         parser.error("--filesystem needs --kernel-bits")
     binary = os.path.abspath(where.binary)
     chosen = [c for c in CASES if not where.names or c["name"] in where.names]
     print(f"running {binary} " + (f"under {' '.join(runner)}" if runner else "natively")
-          + (f" on {where.filesystem.name}" if where.filesystem else ""))
+          + (f" on {where.filesystem.name}" if where.filesystem else "")
+          + (f" ({where.note})" if where.note else ""))
     failed = skipped = 0
     for c in chosen:
         with tempfile.TemporaryDirectory(prefix="bigfile-case-") as scratch, \

@@ -45,18 +45,22 @@ import stat
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import uuid
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from cases import CASES  # noqa: E402  pylint: disable=wrong-import-position
+from cases import CASES, supervise  # noqa: E402  pylint: disable=wrong-import-position
 from filesystems import FILESYSTEMS  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
 MARK = "bigfile-guest:"
-BOOT_SECONDS = 120  # a guest boots in 10 s under emulation
+# A guest whose console stays silent this long has hung. It prints the
+# kernel's messages as it boots, and a line as each case starts and every
+# few seconds while one runs, which never takes longer than a case may stall.
+STALLED = 180
 # What the root leaves out of the guest, as patterns of paths: the kernel's
 # other modules, the documents and data that nothing in the guest reads,
 # udev's and the C library's character sets, dpkg's state, the parts of
@@ -128,29 +132,32 @@ def fetch_locked(arch, packages, cache, stamp, required):
         unpacking = root + ".unpacking"
         shutil.rmtree(unpacking, ignore_errors=True)
         started = time.monotonic()
-        done = subprocess.run(
-            ["mmdebstrap", "--quiet", "--variant=extract", f"--architectures={arch}",
-             f"--include={','.join(packages)}", "--skip=download/empty", "--skip=cleanup/apt/cache",
-             '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
-             f"--setup-hook=sync-in {debs} /var/cache/apt/archives/",
-             # The packages that the root is made of, as apt chose them: the
-             # guest's dpkg database is written from them.
-             "--extract-hook=APT_CONFIG=$MMDEBSTRAP_APT_CONFIG apt-get install --print-uris -qq "
-             f"-o Dir::Cache::Archives=/nonexistent {' '.join(packages)} > \"$1/.uris\"",
-             release(sources), unpacking, "-"],
-            input=sources, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-            check=False)
-        if done.returncode != 0:
-            why = (f"the {arch} packages could not be fetched from this machine's apt sources: "
-                   + " / ".join(done.stdout.strip().splitlines()[-3:]))
-            if required:
-                print(done.stdout, file=sys.stderr)
-                sys.exit(f"guest.py: {why}")
-            with open(stamp, "w", encoding="utf-8") as out:
-                out.write(f"skipped: {why}\n")
-            print(f"{arch}: {why}")
-            return 0
+        if not shutil.which("mmdebstrap"):
+            return not_fetched(arch, "mmdebstrap is missing (apt-get install mmdebstrap)", stamp,
+                               required)
         archives = os.path.join(unpacking, "var/cache/apt/archives")
+        with open(f"{root}.sources", "w+", encoding="utf-8") as listed:
+            listed.write(sources)
+            listed.seek(0)
+            status, why, _ = supervise(
+                ["mmdebstrap", "--variant=extract", f"--architectures={arch}",
+                 f"--include={','.join(packages)}", "--skip=download/empty",
+                 "--skip=cleanup/apt/cache", '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
+                 f"--setup-hook=sync-in {debs} /var/cache/apt/archives/",
+                 # The packages that the root is made of, as apt chose them:
+                 # the guest's dpkg database is written from them.
+                 "--extract-hook=APT_CONFIG=$MMDEBSTRAP_APT_CONFIG apt-get install --print-uris "
+                 f"-qq -o Dir::Cache::Archives=/nonexistent {' '.join(packages)} > \"$1/.uris\"",
+                 release(sources), unpacking, "-"],
+                f"{root}.log", lambda: bytes_under(archives), stdin=listed)
+        with open(f"{root}.log", encoding="utf-8", errors="replace") as file:
+            output = file.read()
+        if status != 0:
+            return not_fetched(arch, "the packages could not be fetched from this machine's apt "
+                               "sources: " + " / ".join(([why] if why else [])
+                                                        + output.strip().splitlines()[-3:]),
+                               stamp, required, output)
+        relative_links(unpacking)
         for name in os.listdir(archives):
             if name.endswith(".deb"):
                 os.replace(os.path.join(archives, name), os.path.join(debs, name))
@@ -165,6 +172,36 @@ def fetch_locked(arch, packages, cache, stamp, required):
     with open(stamp, "w", encoding="utf-8") as out:
         out.write(root + "\n")
     return 0
+
+
+def not_fetched(arch, why, stamp, required, output=""):
+    """Says why the root was not made, in the stamp, where its tests show it
+    as skipped; or, with --required, fails."""
+    if required:
+        print(output, file=sys.stderr)
+        sys.exit(f"guest.py: {arch}: {why}")
+    with open(stamp, "w", encoding="utf-8") as out:
+        out.write(f"skipped: {arch}: {why}\n")
+    print(f"{arch}: {why}")
+    return 0
+
+
+def bytes_under(top):
+    """How much is under top: what shows a download's progress."""
+    return sum(os.lstat(os.path.join(d, n)).st_size for d, _, names in os.walk(top) for n in names)
+
+
+def relative_links(root):
+    """Makes the root's absolute symbolic links relative, so that qemu-user,
+    which looks for a program's interpreter inside the root, does not follow
+    one out of it (mips64el's /lib64/ld.so.1, say)."""
+    for directory, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(directory, name)
+            target = os.readlink(path) if os.path.islink(path) else ""
+            if target.startswith("/") and not directory.startswith(os.path.join(root, "dev")):
+                os.remove(path)
+                os.symlink(os.path.relpath(root + target, directory), path)
 
 
 # The initramfs -------------------------------------------------------------
@@ -295,10 +332,7 @@ def make_volumes(directory):
         image = os.path.join(directory, f"{fs.name}.img")
         with open(image, "wb") as file:
             file.truncate(fs.mib * MiB)
-        done = subprocess.run(fs.mkfs + [image], stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, text=True, check=False)
-        if done.returncode != 0:
-            raise SystemExit(f"guest.py: {' '.join(fs.mkfs)} failed:\n{done.stdout}")
+        checked(*fs.mkfs, image)
         made[fs.name] = image
     return made, missing
 
@@ -395,24 +429,15 @@ def record(results, console, missing):
                 out.write(f"skipped: {case['name']} ({why})\n")
 
 
-def watch(guest, log, seconds):
-    """Waits for the guest to end, and stops it if it has not booted within
-    BOOT_SECONDS or not ended within seconds; says how it ended."""
-    started = time.monotonic()
-    while guest.poll() is None:
-        waited = time.monotonic() - started
-        if waited > seconds or (waited > BOOT_SECONDS and not booted(log)):
-            guest.kill()
-            guest.wait()
-            return f"was stopped after {waited:.0f} s" + ("" if booted(log) else
-                                                           ", before the guest had booted")
-        time.sleep(1)
-    return f"exited with {guest.returncode}"
-
-
-def booted(log):
-    with open(log, "rb") as console:
-        return f"{MARK} booted".encode() in console.read()
+def checked(*command):
+    """Runs one of the host's commands under supervise(); returns its output,
+    or fails with it."""
+    with tempfile.NamedTemporaryFile("r", prefix="bigfile-guest-") as output:
+        status, why, _ = supervise(list(command), output.name, stdin=subprocess.DEVNULL)
+        text = output.read()
+    if status != 0:
+        raise SystemExit(f"guest.py: {' '.join(command)} failed: {why or status}\n{text}")
+    return text
 
 
 def dpkg_status(root):
@@ -424,8 +449,7 @@ def dpkg_status(root):
             debs = [os.path.join(os.path.dirname(root), "debs", name) for name in names.read().split()]
         paragraphs = []
         for deb in debs:
-            fields = subprocess.run(["dpkg-deb", "--field", deb], stdout=subprocess.PIPE,
-                                    text=True, check=True).stdout
+            fields = checked("dpkg-deb", "--field", deb)
             package, rest = fields.split("\n", 1)
             paragraphs.append(f"{package}\nStatus: install ok installed\n{rest}")
         with open(f"{status}.{os.getpid()}", "w", encoding="utf-8") as out:
@@ -438,19 +462,17 @@ def dpkg_status(root):
 def packages_for_dpkg(root, deb, scratch):
     """The guest's files for the dpkg test: the package, the same package
     relabelled for another architecture, and the database of the root."""
-    own = subprocess.run(["dpkg-deb", "--field", deb, "Architecture"], stdout=subprocess.PIPE,
-                         text=True, check=True).stdout.strip()
+    own = checked("dpkg-deb", "--field", deb, "Architecture").strip()
     other = next(name for name in RELABELLED if name != own)
     tree = os.path.join(scratch, "relabelled")
-    subprocess.run(["dpkg-deb", "--raw-extract", deb, tree], check=True)
+    checked("dpkg-deb", "--raw-extract", deb, tree)
     control = os.path.join(tree, "DEBIAN", "control")
     with open(control, encoding="utf-8") as file:
         fields = re.sub(r"(?m)^Architecture: .*$", f"Architecture: {other}", file.read())
     with open(control, "w", encoding="utf-8") as file:
         file.write(fields)
     foreign = os.path.join(scratch, f"foreign_{other}.deb")
-    subprocess.run(["dpkg-deb", "--root-owner-group", "--build", tree, foreign], check=True,
-                   stdout=subprocess.DEVNULL)
+    checked("dpkg-deb", "--root-owner-group", "--build", tree, foreign)
     shutil.rmtree(tree)
     files = {}
     for name, path in (("package.deb", deb), ("foreign.deb", foreign)):
@@ -500,16 +522,14 @@ def boot(options, qemu):
         "-nodefaults", "-no-reboot", "-display", "none", "-serial", "stdio",
         "-m", str(options.memory), "-smp", str(options.processors),
         "-kernel", only(root, options.image), "-initrd", initrd,
-        "-append", f"console={options.console} quiet loglevel=1 panic=-1 rdinit=/init "
+        "-append", f"console={options.console} panic=-1 rdinit=/init "
         + options.append]
     if options.dtb:
         command += ["-dtb", only(root, options.dtb)]
     print(f"booting {version}: {' '.join(command)}", flush=True)
     log = os.path.join(options.results, "console.log")
-    with open(log, "wb") as console_file, subprocess.Popen(
-            command, stdin=subprocess.DEVNULL, stdout=console_file,
-            stderr=subprocess.STDOUT) as guest:
-        ended = watch(guest, log, options.seconds)
+    status, why, _ = supervise(command, log, stalled=STALLED, most=options.seconds,
+                               stdin=subprocess.DEVNULL)
     with open(log, encoding="utf-8", errors="replace") as console_file:
         console = console_file.read()
     os.remove(initrd)
@@ -519,7 +539,8 @@ def boot(options, qemu):
             print(line[line.index(MARK) + len(MARK):].strip())
     if f"{MARK} done" not in console:
         tail = "\n".join(console.splitlines()[-30:])
-        print(f"the guest did not finish: qemu {ended}; the last lines of its console:\n{tail}")
+        print(f"the guest did not finish: {why or f'qemu exited with {status}'}; the last lines "
+              f"of its console:\n{tail}")
         return 1
     record(options.results, console, missing)
     print(f"the guest ran its table in {time.monotonic() - started:.0f} s")
@@ -583,6 +604,8 @@ def inside():
     with open("/proc/uptime", encoding="utf-8") as uptime:
         up = float(uptime.read().split()[0])
     say("booted and loaded its modules in", f"{up:.1f} s")
+    with open("/proc/sys/kernel/printk", "w", encoding="ascii") as printk:
+        printk.write("1")  # the kernel's messages would break the results' lines
     os.chmod("/guest/bigfile", 0o755)
     os.environ.update(config["environment"])
     by_name = {fs.name: fs for fs in FILESYSTEMS}
@@ -597,10 +620,10 @@ def inside():
         if unmounted.get(name):
             return name, unmounted[name], 0.0
         command = [sys.executable, "/guest/cases.py", "/guest/bigfile", "--kernel-bits", bits,
-                   "--filesystem", name]
+                   "--filesystem", name, "--progress"]
         place = ["--work-root", places[name]] if places[name] else []
-        done = subprocess.run(command + place, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              text=True, check=False)
+        # Its progress goes to the console as it comes; its results, after.
+        done = subprocess.run(command + place, stdout=subprocess.PIPE, text=True, check=False)
         return name, done.stdout, time.monotonic() - begun
 
     # The file systems' tables run side by side, one on each processor.
