@@ -6,11 +6,13 @@
 # and on a fresh volume of each file system in tests/filesystems.py.
 #
 # The build fetches the kernel and the guest's programs from this machine's
-# apt sources into BIGFILE_GUEST_CACHE (tests/guest.py fetch); ctest boots the
+# apt sources into BIGFILE_GUEST_CACHE (cmake/debian-root.py); ctest boots the
 # guest once, as the test ARCH-kernel/boot, and shows each case's result as
-# ARCH-kernel/CASE (tmpfs) or ARCH-kernel/FILESYSTEM/CASE. Adding an ABI's
-# kernel takes one file in cmake/kernels, named for its Debian architecture,
-# that sets what its board needs:
+# ARCH-kernel/CASE (tmpfs) or ARCH-kernel/FILESYSTEM/CASE. Adding a kernel
+# takes one file in cmake/kernels that sets what its board needs, named for
+# its Debian architecture (Debian 12's), or for that and its release
+# (ARCH-13.cmake, whose tests are ARCH-kernel-13/...):
+#   BIGFILE_KERNEL_RELEASE       the Debian release, by its code name (bookworm)
 #   BIGFILE_KERNEL_PACKAGE       the Debian package of the kernel
 #   BIGFILE_KERNEL_QEMU          the qemu-system program, machine and processor
 #   BIGFILE_KERNEL_QEMU_PACKAGE  the Debian package of that program
@@ -27,24 +29,41 @@
 #   BIGFILE_KERNEL_ARGUMENTS     more words for the kernel's command line
 include_guard(GLOBAL)
 
+# Debian's releases that the kernels come from, oldest first, by code name and
+# number. A guest's programs come from its kernel's release, or from this
+# machine's where that is newer: a binary built here needs this machine's C
+# library or a newer one.
+set(BIGFILE_RELEASES bookworm=12 trixie=13)
+file(STRINGS /etc/os-release host_release REGEX "^VERSION_CODENAME=")
+string(REPLACE "VERSION_CODENAME=" "" BIGFILE_HOST_RELEASE "${host_release}")
+
+# The number of the release named, or nothing for one not known here.
+function(bigfile_release_number codename out)
+  set(number "")
+  foreach(pair IN LISTS BIGFILE_RELEASES)
+    if(pair MATCHES "^${codename}=(.*)")
+      set(number ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  set(${out} "${number}" PARENT_SCOPE)
+endfunction()
+
 # dpkg, to install the Debian package, also needs a shell, rm, diff and
 # ldconfig.
 set(BIGFILE_GUEST_PACKAGES busybox python3 strace util-linux libstdc++6
   dpkg dash coreutils diffutils libc-bin)
 
-# Registers the guest's tests for this build's binary, if BIGFILE_KERNELS
-# names its ABI. case_names: the table's cases.
+# Registers the guests' tests for this build's binary: one for each kernel
+# entry of its ABI that BIGFILE_KERNELS names (by the entry's file name), or
+# all. case_names: the table's cases.
 function(bigfile_add_kernel_tests cases_names)
   set(arch ${BIGFILE_DEBIAN_ARCH})
-  set(entry ${PROJECT_SOURCE_DIR}/cmake/kernels/${arch}.cmake)
+  file(GLOB entries RELATIVE ${PROJECT_SOURCE_DIR}/cmake/kernels
+    ${PROJECT_SOURCE_DIR}/cmake/kernels/*.cmake)
+  list(TRANSFORM entries REPLACE "\\.cmake$" "")
   set(kernels ${BIGFILE_KERNELS})
   if(kernels STREQUAL "all")
-    file(GLOB kernels RELATIVE ${PROJECT_SOURCE_DIR}/cmake/kernels
-      ${PROJECT_SOURCE_DIR}/cmake/kernels/*.cmake)
-    list(TRANSFORM kernels REPLACE "\\.cmake$" "")
-  endif()
-  if(NOT arch IN_LIST kernels OR NOT EXISTS ${entry})
-    return()
+    set(kernels ${entries})
   endif()
   # The guests share the machine's processors: one alone gets them all, and
   # runs that many file systems' tables at a time; ctest counts them.
@@ -54,6 +73,18 @@ function(bigfile_add_kernel_tests cases_names)
   if(processors LESS 1)
     set(processors 1)
   endif()
+  foreach(entry IN LISTS entries)
+    if(entry IN_LIST kernels AND entry MATCHES "^${arch}(-[0-9]+)?$")
+      string(REGEX REPLACE "^${arch}" "${arch}-kernel" name ${entry})
+      bigfile_add_kernel(${entry} ${name} "${cases_names}" ${processors})
+    endif()
+  endforeach()
+endfunction()
+
+# The tests of one kernel entry, named name.
+function(bigfile_add_kernel entry name cases_names processors)
+  set(arch ${BIGFILE_DEBIAN_ARCH})
+  set(BIGFILE_KERNEL_RELEASE bookworm)
   set(BIGFILE_KERNEL_DISK -drive if=none,id=disk,format=raw,cache=unsafe,file={disk}
                           -device virtio-blk-pci,drive=disk)
   set(BIGFILE_KERNEL_MODULES virtio_pci virtio_blk)
@@ -62,11 +93,16 @@ function(bigfile_add_kernel_tests cases_names)
   set(BIGFILE_KERNEL_IMAGE boot/vmlinuz-*)
   set(BIGFILE_KERNEL_DTB "")
   set(BIGFILE_KERNEL_ARGUMENTS "")
-  include(${entry})
+  include(${PROJECT_SOURCE_DIR}/cmake/kernels/${entry}.cmake)
   if(BIGFILE_KERNEL_PROCESSORS LESS processors)
     set(processors ${BIGFILE_KERNEL_PROCESSORS})
   endif()
-  set(name ${arch}-kernel)
+  bigfile_release_number(${BIGFILE_KERNEL_RELEASE} release)
+  bigfile_release_number("${BIGFILE_HOST_RELEASE}" host_release)
+  set(userland ${BIGFILE_KERNEL_RELEASE})
+  if(host_release GREATER release)
+    set(userland ${BIGFILE_HOST_RELEASE})
+  endif()
 
   # Each program that is missing shows as a skipped test named for its
   # package; the mkfs tools' volumes are left out, the rest need them all.
@@ -76,7 +112,8 @@ function(bigfile_add_kernel_tests cases_names)
   string(REPLACE "\n" ";" tools "${tools}")
   set(missing "")
   set(needed "")
-  foreach(tool IN ITEMS "${qemu} ${BIGFILE_KERNEL_QEMU_PACKAGE}" "mmdebstrap mmdebstrap" ${tools})
+  foreach(tool IN ITEMS "${qemu} ${BIGFILE_KERNEL_QEMU_PACKAGE}" "mmdebstrap mmdebstrap"
+                       "cpio cpio" "sfdisk fdisk" "depmod kmod" ${tools})
     string(REPLACE " " ";" tool ${tool})
     list(GET tool 0 program)
     list(GET tool 1 package)
@@ -104,15 +141,18 @@ function(bigfile_add_kernel_tests cases_names)
 
   set(guest ${CMAKE_CURRENT_BINARY_DIR}/${name})
   set(guest_py ${PROJECT_SOURCE_DIR}/tests/guest.py)
+  set(debian_root ${PROJECT_SOURCE_DIR}/cmake/debian-root.py)
   set(required "")
   if(BIGFILE_REQUIRE_ABIS)
     set(required --required)
   endif()
   add_custom_target(${name}-root ALL
-    COMMAND ${Python3_EXECUTABLE} ${guest_py} fetch ${arch} ${BIGFILE_KERNEL_PACKAGE}
-      ${BIGFILE_GUEST_PACKAGES} --cache ${BIGFILE_GUEST_CACHE} --stamp ${guest}/root
-      ${required}
-    COMMENT "Fetching ${BIGFILE_KERNEL_PACKAGE} and the guest's programs, unless cached"
+    COMMAND ${Python3_EXECUTABLE} ${debian_root} ${arch} ${BIGFILE_KERNEL_PACKAGE}
+      --release ${BIGFILE_KERNEL_RELEASE} --cache ${BIGFILE_GUEST_CACHE}
+      --stamp ${guest}/kernel ${required}
+    COMMAND ${Python3_EXECUTABLE} ${debian_root} ${arch} ${BIGFILE_GUEST_PACKAGES}
+      --release ${userland} --cache ${BIGFILE_GUEST_CACHE} --stamp ${guest}/root ${required}
+    COMMENT "Fetching ${BIGFILE_KERNEL_PACKAGE} (${BIGFILE_KERNEL_RELEASE}) and the guest's programs (${userland}), unless cached"
     VERBATIM)
   # This build's Debian package, which the guest's dpkg installs, is packed
   # by a test that the boot needs: cpack builds the whole build first, so a
@@ -142,16 +182,19 @@ function(bigfile_add_kernel_tests cases_names)
 if(NOT EXISTS "@guest@/root")
   add_test(@name@/fetched "@CMAKE_COMMAND@" -E false)
 else()
+  file(READ "@guest@/kernel" kernel)
   file(READ "@guest@/root" root)
-  if(root MATCHES "^skipped:")
-    add_test(@name@/not-run "@CMAKE_COMMAND@" -E echo "${root}")
+  string(REGEX MATCH "skipped:[^\n]*" skipped "${kernel}${root}")
+  if(skipped)
+    add_test(@name@/not-run "@CMAKE_COMMAND@" -E echo "${skipped}")
     set_tests_properties(@name@/not-run PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
   else()
     add_test(@name@/pack "@CMAKE_CPACK_COMMAND@" -G DEB --config "@CMAKE_BINARY_DIR@/CPackConfig.cmake"
       -B "@guest@/packing" -D "CPACK_OUTPUT_FILE_PREFIX=@guest@/package")
     set_tests_properties(@name@/pack PROPERTIES FIXTURES_SETUP @name@-package
       LABELS "@label@")
-    add_test(@name@/boot "@Python3_EXECUTABLE@" "@guest_py@" boot --stamp "@guest@/root"
+    add_test(@name@/boot "@Python3_EXECUTABLE@" "@guest_py@" boot --kernel-stamp "@guest@/kernel"
+      --stamp "@guest@/root" --release @release@
       --binary "$<TARGET_FILE:bigfile>" --console @BIGFILE_KERNEL_CONSOLE@
       --image "@BIGFILE_KERNEL_IMAGE@" @dtb@ --append "@BIGFILE_KERNEL_ARGUMENTS@"
       --memory @BIGFILE_KERNEL_MEMORY@ --processors @processors@ --modules "@modules@"

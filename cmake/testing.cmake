@@ -70,7 +70,7 @@ macro(bigfile_emulator_runner)
   set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
   if(NOT BIGFILE_STATIC)
     set(userland ${CMAKE_CURRENT_BINARY_DIR}/userland)
-    execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/guest.py fetch
+    execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/cmake/debian-root.py
       ${BIGFILE_DEBIAN_ARCH} libstdc++6 --cache ${BIGFILE_GUEST_CACHE} --stamp ${userland}
       OUTPUT_QUIET RESULT_VARIABLE fetched)
     set(root "skipped: the fetch failed (${fetched})")

@@ -7,11 +7,12 @@ checks both output streams, the exit status and the file that the run leaves.
   cases.py BINARY [NAME...] [OPTIONS] [-- RUNNER...]
                                            run the named cases (all by default),
                                            under RUNNER (an emulator) if given
-  --filesystem NAME --kernel-bits 32|64    the file system (of filesystems.py) and
-                                           the word size of the kernel that the
-                                           cases run on, where they are known: the
-                                           cases then expect what that file system
-                                           does
+  --filesystem NAME --kernel-bits 32|64 --kernel-release 12|13
+                                           the file system (of filesystems.py), and
+                                           the word size and Debian release of the
+                                           kernel that the cases run on, where they
+                                           are known: the cases then expect what
+                                           that file system does there
   --work-root DIR                          make each case's directory in DIR
   --progress                               say on standard error as each case
                                            starts, and how far a long one got
@@ -22,6 +23,7 @@ file system without links) is skipped; a run whose every case was skipped
 exits with 77.
 """
 import argparse
+import contextlib
 import glob
 import os
 import re
@@ -34,7 +36,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from filesystems import BY_NAME, EFBIG, ENOSPC, LARGEST  # noqa: E402  pylint: disable=wrong-import-position
+from filesystems import BY_NAME, EFBIG, ENOSPC, LARGEST, RELEASES  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
 # A run fails when it has shown no progress (no output, no change to the file
@@ -96,36 +98,36 @@ def on_known_volumes(name, total_on, **extra):
     return sized_to(name, None, total_on, known_only=True, **extra)
 
 
-def largest(fs, kernel, _):
-    return fs.largest[kernel] if fs.largest else "only the free space stops a file there"
+def largest(fs, where, _):
+    return fs.largest[where.kernel] if fs.largest else "only the free space stops a file there"
 
 
-def past_largest(fs, kernel, _):
-    if not fs.largest or fs.largest[kernel] == LARGEST:
+def past_largest(fs, where, _):
+    if not fs.largest or fs.largest[where.kernel] == LARGEST:
         return "it takes every count"
-    return fs.largest[kernel] + 1
+    return fs.largest[where.kernel] + 1
 
 
 def past_free_space(fs, _, reach):
     return reach // MiB + 1 if fs.allocates else "growing takes no room there"
 
 
-def within_free_space(fs, _, reach):
+def within_free_space(fs, where, reach):
     """A count whose grow fills the volume almost to the end, and takes time."""
-    if not fs.allocates:
+    if where.release not in fs.zeroes:
         return "growing is instant there: there is nothing to interrupt"
     return reach // MiB - 1 if reach >= 4 * MiB else "the volume has no room to grow into"
 
 
-def expectation(c, fs, kernel, before, space):
+def expectation(c, fs, where, before, space):
     """What a sizing case gives on fs (None: a file system whose limits are
-    not known here) under kernel, with the file's length before the run and
+    not known here) under where's kernel, with the file's length before the run and
     the space (bytes free, bytes in all) of its volume: the expected fields,
     or why the case does not apply."""
     if c.get("known_only") and fs is None:
         return "the limits of this file system are not known; the guests' volumes test them"
     reach = before + space[0]  # the length that the free space could take the file to
-    total = c["total"](fs, kernel, reach) if callable(c["total"]) else c["total"]
+    total = c["total"](fs, where, reach) if callable(c["total"]) else c["total"]
     if isinstance(total, str):
         return total
     argument = str(total) if c["args"] == [None] else c["args"][0]
@@ -134,8 +136,8 @@ def expectation(c, fs, kernel, before, space):
             return dict(args=[argument], out=status_agrees_with_last_line)
         refusal = None
     else:
-        refusal = fs.refusal(total * MiB, total * MiB - before, *space, kernel)
-    if c.get("put_back_fails") and refusal != ENOSPC:
+        refusal = fs.refusal(total * MiB, total * MiB - before, *space, where.kernel)
+    if c.get("put_back_fails") and (refusal != ENOSPC or where.release not in fs.zeroes):
         return "a failed length call leaves nothing to put back there"
     if not refusal:
         return dict(args=[argument], out=sized(total), status=0, size=total * MiB)
@@ -302,20 +304,19 @@ def supervise(command, output, progress=lambda: None, tick=lambda process: None,
     until it ends; or until neither its output nor progress() has changed for
     stalled seconds, or it has run for most. It is then asked to stop with
     SIGTERM, and GRACE seconds later its whole group is killed. tick(process)
-    is called every poll seconds as it runs. Returns its status (negative: the signal that ended
-    it), why it was stopped (None if it ended by itself) and the processes
-    that it left running in its group, which are killed too."""
+    is called every poll seconds as it runs. Returns its status (negative:
+    the signal that ended it), why it was stopped (None if it ended by
+    itself) and the processes that it left running in its group, which are
+    killed too."""
     options.setdefault("stderr", subprocess.STDOUT)
     with open(output, "wb") as out, subprocess.Popen(command, stdout=out, start_new_session=True,
                                                      **options) as process:
         started = seen = time.monotonic()
         state, why = None, None
         while not why:
-            try:  # polls quickly at first, then every 50 ms: a quick run ends at once
-                process.wait(poll)
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                process.wait(poll)  # it polls quickly at first: a quick run ends at once
                 break
-            except subprocess.TimeoutExpired:
-                pass
             now = time.monotonic()
             if (os.fstat(out.fileno()).st_size, progress()) != state:
                 state, seen = (os.fstat(out.fileno()).st_size, progress()), now
@@ -326,27 +327,16 @@ def supervise(command, output, progress=lambda: None, tick=lambda process: None,
             tick(process)
         if why:
             process.terminate()
-            try:
+            with contextlib.suppress(subprocess.TimeoutExpired):
                 process.wait(GRACE)
-            except subprocess.TimeoutExpired:
-                pass
-            kill_group(process.pid)
-            process.wait()
-            return process.returncode, why, []
-    deadline = time.monotonic() + 1  # a child that dies with its parent takes a moment
+    deadline = time.monotonic() + (0 if why else 1)  # a child dies with its parent in a moment
     while left_in_group(process.pid) and time.monotonic() < deadline:
         time.sleep(0.01)
     left = left_in_group(process.pid)
-    if left:
-        kill_group(process.pid)
-    return process.returncode, None, left
-
-
-def kill_group(group):
-    try:
-        os.killpg(group, signal.SIGKILL)
-    except ProcessLookupError:  # nothing of it is left
-        pass
+    if why or left:
+        with contextlib.suppress(ProcessLookupError):  # nothing of it is left
+            os.killpg(process.pid, signal.SIGKILL)
+    return process.returncode, why, [] if why else left
 
 
 def file_state(path):
@@ -416,7 +406,7 @@ def run(binary, c, scratch, work, runner, where):
     if "total" in c:
         volume = os.statvfs(work)
         space = volume.f_bavail * volume.f_frsize, volume.f_blocks * volume.f_frsize
-        want = expectation(c, fs, where.kernel, before[0] if before else 0, space)
+        want = expectation(c, fs, where, before[0] if before else 0, space)
         if isinstance(want, str):
             return want
         c = dict(c, **want)
@@ -516,6 +506,7 @@ def main(argv):
     parser.add_argument("names", nargs="*")
     parser.add_argument("--filesystem", choices=sorted(BY_NAME))
     parser.add_argument("--kernel-bits", dest="kernel", type=int, choices=(32, 64))
+    parser.add_argument("--kernel-release", dest="release", type=int, choices=tuple(RELEASES))
     parser.add_argument("--work-root")
     parser.add_argument("--progress", action="store_true")
     parser.add_argument("--note", default="")
@@ -526,8 +517,8 @@ def main(argv):
         where.report = lambda text: print(f"bigfile-case: {place}: {text}", file=sys.stderr,
                                           flush=True)
     where.filesystem = BY_NAME.get(where.filesystem)
-    if where.filesystem and not where.kernel:
-        parser.error("--filesystem needs --kernel-bits")
+    if where.filesystem and not (where.kernel and where.release):
+        parser.error("--filesystem needs --kernel-bits and --kernel-release")
     binary = os.path.abspath(where.binary)
     chosen = [c for c in CASES if not where.names or c["name"] in where.names]
     print(f"running {binary} " + (f"under {' '.join(runner)}" if runner else "natively")

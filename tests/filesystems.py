@@ -17,6 +17,7 @@ LARGEST = 2147483647  # the largest count the tool reads
 EFBIG = "[27]-ftruncate64 error: File too large"
 ENOSPC = "[28]-ftruncate64 error: No space left on device"
 KERNELS = (64, 32)  # the word sizes of the kernels, which decide the page cache's limit
+RELEASES = {12: "6.1", 13: "6.12"}  # Debian's releases, and their kernels
 
 
 class FileSystem:
@@ -32,11 +33,18 @@ class FileSystem:
     it is past the size of the whole volume. unix: the volume keeps modes,
     links and FIFOs. mount: the type to mount, where it is not the name.
     pages: the only page size of a kernel that mounts it, where it has one,
-    and no_mount, the table's words for the kernels that mount it then."""
+    and no_mount, the table's words for the kernels that mount it then.
+    releases: the Debian releases whose kernels have it. zeroes: those whose
+    kernels grow a file a step at a time, writing zeros into what each step
+    allocates, so that a grow takes time and one that fails leaves the file
+    part-grown (all that have it, where it allocates)."""
 
     def __init__(self, name, mkfs, mib, modules, largest, allocates=False, past_volume=None,
-                 unix=True, mount=None, pages=None, no_mount=None):
+                 unix=True, mount=None, pages=None, no_mount=None, releases=tuple(RELEASES),
+                 zeroes=None):
         self.name, self.mib, self.modules = name, mib, modules
+        self.releases = releases
+        self.zeroes = (releases if allocates else ()) if zeroes is None else zeroes
         self.package, self.mkfs = mkfs or (None, None)
         self.largest, self.allocates, self.past_volume = largest, allocates, past_volume
         self.unix, self.type = unix, mount or name
@@ -79,7 +87,12 @@ FILESYSTEMS = [
     FileSystem("vfat", ("dosfstools", ["mkfs.vfat"]), 72, ["vfat"] + FAT_CODE_PAGES, on_every_kernel(4095),
                allocates=True, unix=False),
     FileSystem("exfat", ("exfatprogs", ["mkfs.exfat"]), 72, ["exfat"], None, allocates=True,
-               past_volume=EFBIG, unix=False),
+               past_volume=EFBIG, unix=False, zeroes=(12,)),
+    FileSystem("ntfs", ("ntfs-3g", ["mkfs.ntfs", "--quiet", "--fast", "--force"]), 72, ["ntfs3"],
+               None, allocates=True, past_volume=EFBIG, unix=False, mount="ntfs3", releases=(13,),
+               zeroes=()),
+    FileSystem("udf", ("udftools", ["mkudffs", "--blocksize=512"]), 64, ["udf"],
+               on_every_kernel(4194304)),  # 4 TiB
 ]
 BY_NAME = {fs.name: fs for fs in FILESYSTEMS}
 
@@ -105,13 +118,27 @@ def table():
         past_volume = f"; past the volume's size, {reason(fs.past_volume)}" if fs.past_volume else ""
         return f"{reason(ENOSPC)}{past_volume}; the file is left as it was"
 
+    def kernels(fs):
+        if fs.releases != tuple(RELEASES):
+            return " and ".join(f"Debian {r}'s" for r in fs.releases)
+        return fs.no_mount or "all"
+
+    def growing(fs):
+        if not fs.allocates:
+            return "sparse"
+        if fs.zeroes == fs.releases:
+            return "allocated and zeroed"
+        if not fs.zeroes:
+            return "allocated"
+        return ", ".join(f"{'allocated and zeroed' if r in fs.zeroes else 'allocated'} in {RELEASES[r]}"
+                         for r in fs.releases)
+
     rows = [["file system", "kernels", *(f"largest count, {k}-bit" for k in KERNELS),
              "growing", "past the largest", "past the free space"],
             ["---"] * 2 + ["---:"] * len(KERNELS) + ["---"] * 3]
     for fs in FILESYSTEMS:
-        rows.append([fs.name, fs.no_mount or "all", *(largest(fs, k) for k in KERNELS),
-                     "allocated and zeroed" if fs.allocates else "sparse", past_largest(fs),
-                     past_free(fs)])
+        rows.append([fs.name, kernels(fs), *(largest(fs, k) for k in KERNELS), growing(fs),
+                     past_largest(fs), past_free(fs)])
     return "".join("| " + " | ".join(row) + " |\n" for row in rows)
 
 

@@ -14,18 +14,13 @@ TEST = re.compile(r"^\d+/\d+ Test: (?P<name>\S+)\n.*?^Output:\n-+\n(?P<output>.*
 
 
 def reason(output):
-    """Why the test was skipped, from its output: a line "skipped: WHY", or a
-    case's "skipped: CASE (WHY)", with no case passed or failed beside it;
-    None when it was not skipped. (The log calls a skipped test passed.)"""
-    lines = output.splitlines()
-    if any(line.startswith(("ok: ", "FAIL: ")) for line in lines):
+    """Why the test was skipped, from its output's first line "skipped: WHY"
+    or "skipped: CASE (WHY)", when no case passed or failed beside it; None
+    when it was not skipped. (The log calls a skipped test passed.)"""
+    if re.search(r"^(ok|FAIL): ", output, re.MULTILINE):
         return None
-    for line in lines:
-        if line.startswith("skipped: "):
-            why = line[len("skipped: "):]
-            found = re.fullmatch(r"\S+ \((.*)\)", why)
-            return found[1] if found else why
-    return None
+    found = re.search(r"^skipped: (?:\S+ \((.*)\)|(.*))$", output, re.MULTILINE)
+    return found and (found[1] or found[2])
 
 
 def main(argv):

@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""Unpacks an architecture's Debian packages into a root that the build can
+use: the C library that qemu-user runs a foreign binary on, and the kernels
+and programs of the guests that the tests boot.
+
+  debian-root.py ARCH PACKAGE... --cache DIR --stamp FILE [--release SUITE]
+                 [--required]
+
+Unpacks ARCH's packages and their dependencies from this machine's apt
+sources (for the release SUITE, if given, instead of this machine's own),
+through mmdebstrap's private apt state, into a root under DIR, and writes the
+root's path to FILE. It never adds an architecture to dpkg nor touches
+/etc/apt. A root is made once for each set of packages and sources; the
+packages themselves are kept under DIR by version, so that making a root
+again fetches only what changed. When they cannot be had, FILE says why, and
+the tests that need the root show as skipped (--required: the fetch fails
+instead, unless the mirror's answer was final).
+"""
+import argparse
+import fcntl
+import glob
+import hashlib
+import os
+import re
+import shutil
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tests"))
+from cases import supervise  # noqa: E402  pylint: disable=wrong-import-position
+
+
+def apt_sources(suite):
+    """This machine's own apt sources, in the form that mmdebstrap reads,
+    for the release named suite (None: this machine's own)."""
+    sources = host_sources()
+    return sources if suite is None else sources.replace(release(sources), suite)
+
+
+def host_sources():
+    deb822 = sorted(glob.glob("/etc/apt/sources.list.d/*.sources"))
+    if deb822:
+        return "\n".join(open(path, encoding="utf-8").read() for path in deb822)
+    one_line = ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list"))
+    return "".join(open(path, encoding="utf-8").read() for path in one_line
+                   if os.path.exists(path))
+
+
+def release(sources):
+    """The first suite that the sources name: this machine's release."""
+    for line in sources.splitlines():
+        words = line.split()
+        if words[:1] == ["Suites:"]:
+            return words[1]
+        if words[:1] == ["deb"]:
+            return [w for w in words[1:] if not w.startswith("[")][1]
+    return "stable"
+
+
+def fetch(arch, packages, suite, cache, stamp, required):
+    os.makedirs(cache, exist_ok=True)
+    # Builds of several ABIs fetch side by side, and share the packages kept.
+    with open(os.path.join(cache, ".lock"), "w", encoding="utf-8") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        return fetch_locked(arch, packages, apt_sources(suite), cache, stamp, required)
+
+
+def fetch_locked(arch, packages, sources, cache, stamp, required):
+    key = hashlib.sha256(repr((arch, sorted(packages), sources)).encode()).hexdigest()[:16]
+    root = os.path.join(cache, f"{arch}-{key}")
+    debs = os.path.join(cache, "debs")
+    os.makedirs(debs, exist_ok=True)
+    if not os.path.exists(os.path.join(root, ".complete")):
+        shutil.rmtree(root, ignore_errors=True)
+        unpacking = root + ".unpacking"
+        shutil.rmtree(unpacking, ignore_errors=True)
+        started = time.monotonic()
+        if not shutil.which("mmdebstrap"):
+            return not_fetched(arch, "", "mmdebstrap is missing (apt-get install mmdebstrap)",
+                               stamp, required)
+        archives = os.path.join(unpacking, "var/cache/apt/archives")
+        with open(f"{root}.sources", "w+", encoding="utf-8") as listed:
+            listed.write(sources)
+            listed.seek(0)
+            status, why, _ = supervise(
+                ["mmdebstrap", "--variant=extract", f"--architectures={arch}",
+                 f"--include={','.join(packages)}", "--skip=download/empty",
+                 "--skip=cleanup/apt/cache", '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
+                 f"--setup-hook=sync-in {debs} /var/cache/apt/archives/",
+                 # The packages that the root is made of, as apt chose them:
+                 # the guest's dpkg database is written from them.
+                 "--extract-hook=APT_CONFIG=$MMDEBSTRAP_APT_CONFIG apt-get install --print-uris "
+                 f"-qq -o Dir::Cache::Archives=/nonexistent {' '.join(packages)} > \"$1/.uris\"",
+                 release(sources), unpacking, "-"],
+                f"{root}.log", lambda: bytes_under(archives), stdin=listed)
+        with open(f"{root}.log", encoding="utf-8", errors="replace") as file:
+            output = file.read()
+        if status != 0:
+            return not_fetched(arch, output, why, stamp, required)
+        relative_links(unpacking)
+        for name in os.listdir(archives):
+            if name.endswith(".deb"):
+                os.replace(os.path.join(archives, name), os.path.join(debs, name))
+        with open(os.path.join(unpacking, ".uris"), encoding="utf-8") as uris:
+            fetched = sorted(line.split()[1] for line in uris if line.strip())
+        with open(os.path.join(unpacking, ".packages"), "w", encoding="utf-8") as out:
+            out.write("\n".join(fetched) + "\n")
+        os.rename(unpacking, root)
+        open(os.path.join(root, ".complete"), "w", encoding="utf-8").close()
+        print(f"{arch}: unpacked {len(fetched)} packages into {root} "
+              f"in {time.monotonic() - started:.0f} s")
+    with open(stamp, "w", encoding="utf-8") as out:
+        out.write(root + "\n")
+    return 0
+
+
+def not_fetched(arch, output, why, stamp, required):
+    """Says why the root was not made, in the stamp, where its tests show it
+    as skipped; or, with --required, fails, unless the mirror's answer was
+    final: it has no such architecture, or no such file (404)."""
+    final = re.search(r"^E: (Failed to fetch \S+\s+404\b.*|apt-get update did not find any "
+                      r"indices .*)$", output, re.MULTILINE)
+    if final:
+        why = f"the mirror says: {final[1].strip()}"
+    elif output:
+        why = "the packages could not be fetched from this machine's apt sources: " + " / ".join(
+            ([why] if why else []) + output.strip().splitlines()[-3:])
+    if required and not final:
+        print(output, file=sys.stderr)
+        sys.exit(f"guest.py: {arch}: {why}")
+    with open(stamp, "w", encoding="utf-8") as out:
+        out.write(f"skipped: {arch}: {why}\n")
+    print(f"{arch}: {why}")
+    return 0
+
+
+def bytes_under(top):
+    """How much is under top: what shows a download's progress. Files come
+    and go as it runs."""
+    total = 0
+    for directory, _, names in os.walk(top):
+        for name in names:
+            try:
+                total += os.lstat(os.path.join(directory, name)).st_size
+            except FileNotFoundError:
+                pass
+    return total
+
+
+def relative_links(root):
+    """Makes the root's absolute symbolic links relative, so that qemu-user,
+    which looks for a program's interpreter inside the root, does not follow
+    one out of it (mips64el's /lib64/ld.so.1, say)."""
+    for directory, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(directory, name)
+            target = os.readlink(path) if os.path.islink(path) else ""
+            if target.startswith("/") and not directory.startswith(os.path.join(root, "dev")):
+                os.remove(path)
+                os.symlink(os.path.relpath(root + target, directory), path)
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n", maxsplit=1)[0])
+    parser.add_argument("arch")
+    parser.add_argument("packages", nargs="+")
+    parser.add_argument("--cache", required=True)
+    parser.add_argument("--stamp", required=True)
+    parser.add_argument("--release")
+    parser.add_argument("--required", action="store_true")
+    options = parser.parse_args(argv[1:])
+    return fetch(options.arch, options.packages, options.release, options.cache, options.stamp,
+                 options.required)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,4 @@
+# SPDX-License-Identifier: MIT
+# amd64: Debian 13's kernel, on the same board as Debian 12's.
+include(${CMAKE_CURRENT_LIST_DIR}/amd64.cmake)
+set(BIGFILE_KERNEL_RELEASE trixie)
