@@ -111,6 +111,11 @@ def fetch_locked(arch, packages, sources, cache, stamp, required):
         open(os.path.join(root, ".complete"), "w", encoding="utf-8").close()
         print(f"{arch}: unpacked {len(fetched)} packages into {root} "
               f"in {time.monotonic() - started:.0f} s")
+    # A root of Debian 13 keeps everything under /usr, without the old links
+    # that programs' interpreters and the guests' init are found by.
+    for link in ("bin", "sbin", "lib", "lib64"):
+        if not os.path.lexists(os.path.join(root, link)):
+            os.symlink(f"usr/{link}", os.path.join(root, link))
     with open(stamp, "w", encoding="utf-8") as out:
         out.write(root + "\n")
     return 0

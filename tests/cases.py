@@ -474,7 +474,9 @@ def run(binary, c, scratch, work, runner, where):
         faults.append(f"the file changed: it had {kept[0]} bytes, now "
                       + (f"{after[0]}" if after else "none") + (
                           ", other bytes" if after and after[0] == kept[0] else ""))
-    if c["size"] is not None:
+    if c["size"] is not None and not os.path.exists(target):
+        faults.append("the run left no file")
+    elif c["size"] is not None:
         info = os.stat(target)
         with open(target, "rb") as file:
             first_bytes = file.read(len(c.get("content", "")))

@@ -133,12 +133,13 @@ def modules_to_load(root, wanted):
 
 def initramfs(root, modules, guest_files, scratch):
     """The guest, as one initramfs: the root's programs and libraries (made
-    once a root and kept beside it), the kernel's modules that the guest
-    loads, in their order, unpacked for busybox's insmod, and this run's
-    binary, cases and init. The first part is compressed: a board with
-    256 MiB holds it twice only so, packed and unpacked."""
-    left_out = hashlib.sha256(repr(LEFT_OUT).encode()).hexdigest()[:8]
-    base = os.path.join(root, f".initramfs-{left_out}.gz")
+    once for each layout of a root and kept in it), the kernel's modules
+    that the guest loads, in their order, unpacked for busybox's insmod, and
+    this run's binary, cases and init. The first part is compressed: a board
+    with 256 MiB holds it twice only so, packed and unpacked."""
+    top = sorted(name for name in os.listdir(root) if not name.startswith("."))
+    layout = hashlib.sha256(repr((LEFT_OUT, top)).encode()).hexdigest()[:8]
+    base = os.path.join(root, f".initramfs-{layout}.gz")
     if not os.path.exists(base):
         packed = gzip.compress(cpio(root, names_under(root, kept)), compresslevel=6, mtime=0)
         with open(f"{base}.{os.getpid()}", "wb") as out:
@@ -148,10 +149,6 @@ def initramfs(root, modules, guest_files, scratch):
     shutil.rmtree(guest, ignore_errors=True)
     for directory in GUEST_DIRECTORIES:
         os.makedirs(os.path.join(guest, directory))
-    # A root of Debian 13 keeps everything under /usr, without the old links.
-    for link in ("bin", "sbin", "lib", "lib64"):
-        if not os.path.lexists(os.path.join(root, link)):
-            os.symlink(f"usr/{link}", os.path.join(guest, link))
     files = dict(guest_files, init=INIT.encode())
     loaded = []
     for module in modules:
