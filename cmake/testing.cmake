@@ -83,7 +83,11 @@ macro(bigfile_emulator_runner)
                "${CMAKE_MATCH_1}")
       string(REPLACE ";" "" note "${note}")
     else()
-      set(runner ${emulator} -L ${root})
+      # A copy in the build tree, which the case run as nobody can also reach
+      # where the cache lies in root's own home.
+      file(REMOVE_RECURSE ${userland}-root)
+      execute_process(COMMAND cp -a ${root} ${userland}-root COMMAND_ERROR_IS_FATAL ANY)
+      set(runner ${emulator} -L ${userland}-root)
       set(how "under ${emulator_name} on Debian's libc6")
       set(note "on Debian's own C library of ${BIGFILE_DEBIAN_ARCH}")
     endif()

@@ -26,6 +26,7 @@ import argparse
 import contextlib
 import glob
 import os
+import pathlib
 import re
 import resource
 import shutil
@@ -434,6 +435,9 @@ def run(binary, c, scratch, work, runner, where):
     if command is None:
         return "no strace to read the system calls; apt-get install strace"
     if c.get("unprivileged"):
+        libraries = pathlib.Path(runner[runner.index("-L") + 1] if "-L" in runner else "/")
+        if any(not p.stat().st_mode & 0o001 for p in [libraries, *libraries.parents]):
+            return f"nobody cannot reach the C library that the emulator runs it on, {libraries}"
         os.chmod(scratch, 0o755)
         os.chmod(work, 0o555)
         if os.geteuid() == 0:

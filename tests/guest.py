@@ -81,10 +81,6 @@ def say(*words):
 
 # The initramfs -------------------------------------------------------------
 
-def kept(path):
-    return not any(fnmatch.fnmatch(path, pattern) for pattern in LEFT_OUT)
-
-
 def names_under(top, keep=lambda path: True):
     """The paths under top that keep() accepts, each directory before what it
     holds, as cpio takes them."""
@@ -141,7 +137,8 @@ def initramfs(root, modules, guest_files, scratch):
     layout = hashlib.sha256(repr((LEFT_OUT, top)).encode()).hexdigest()[:8]
     base = os.path.join(root, f".initramfs-{layout}.gz")
     if not os.path.exists(base):
-        packed = gzip.compress(cpio(root, names_under(root, kept)), compresslevel=6, mtime=0)
+        kept = names_under(root, lambda path: not any(fnmatch.fnmatch(path, p) for p in LEFT_OUT))
+        packed = gzip.compress(cpio(root, kept), compresslevel=6, mtime=0)
         with open(f"{base}.{os.getpid()}", "wb") as out:
             out.write(packed + bytes(-len(packed) % 4))  # the next archive starts aligned
         os.replace(f"{base}.{os.getpid()}", base)
