@@ -342,11 +342,10 @@ def supervise(command, output, progress=lambda: None, tick=lambda process: None,
 
 def file_state(path):
     """What shows a run's progress on its file: its length and its blocks."""
-    try:
+    with contextlib.suppress(OSError):
         info = os.stat(path)
-    except OSError:
-        return None
-    return info.st_size, info.st_blocks
+        return info.st_size, info.st_blocks
+    return None
 
 
 def execute(command, c, scratch, target, length, merge, report, **options):
@@ -375,10 +374,9 @@ def execute(command, c, scratch, target, length, merge, report, **options):
                                       poll=0.002 if "interrupt" in c else 0.1,
                                       stderr=subprocess.STDOUT if merge else error_stream,
                                       **options)
-    note = ""
-    if "interrupt" in c:
-        note = (f"it ended {time.monotonic() - sent[0]:.2f} s after the signal" if sent
-                else "the run ended before the file grew")
+    note = "" if "interrupt" not in c else (
+        f"it ended {time.monotonic() - sent[0]:.2f} s after the signal" if sent
+        else "the run ended before the file grew")
     faults = [why] if why else []
     if left:
         faults.append(f"it left processes of its own running: {left}")
