@@ -193,8 +193,10 @@ else()
   else()
     add_test(@name@/pack "@CMAKE_CPACK_COMMAND@" -G DEB --config "@CMAKE_BINARY_DIR@/CPackConfig.cmake"
       -B "@guest@/packing" -D "CPACK_OUTPUT_FILE_PREFIX=@guest@/package")
+    # Packing builds the build tree, and the top one builds every ABI's:
+    # no two packs may build at once.
     set_tests_properties(@name@/pack PROPERTIES FIXTURES_SETUP @name@-package
-      LABELS "@label@")
+      LABELS "@label@" RESOURCE_LOCK bigfile-build)
     add_test(@name@/boot "@Python3_EXECUTABLE@" "@guest_py@" boot --kernel-stamp "@guest@/kernel"
       --stamp "@guest@/root" --release @release@
       --binary "$<TARGET_FILE:bigfile>" --console @BIGFILE_KERNEL_CONSOLE@

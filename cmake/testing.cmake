@@ -84,10 +84,17 @@ macro(bigfile_emulator_runner)
       string(REPLACE ";" "" note "${note}")
     else()
       # A copy in the build tree, which the case run as nobody can also reach
-      # where the cache lies in root's own home.
-      file(REMOVE_RECURSE ${userland}-root)
-      execute_process(COMMAND cp -a ${root} ${userland}-root COMMAND_ERROR_IS_FATAL ANY)
-      set(runner ${emulator} -L ${userland}-root)
+      # where the cache lies in root's own home; made once for each root, and
+      # put in place whole, since builds of the tree may configure this at once.
+      get_filename_component(copy ${root} NAME)
+      set(copy ${CMAKE_CURRENT_BINARY_DIR}/${copy})
+      if(NOT EXISTS ${copy})
+        string(RANDOM partial)
+        execute_process(COMMAND cp -a ${root} ${copy}.${partial} COMMAND_ERROR_IS_FATAL ANY)
+        execute_process(COMMAND mv -T ${copy}.${partial} ${copy} ERROR_QUIET)
+        file(REMOVE_RECURSE ${copy}.${partial})
+      endif()
+      set(runner ${emulator} -L ${copy})
       set(how "under ${emulator_name} on Debian's libc6")
       set(note "on Debian's own C library of ${BIGFILE_DEBIAN_ARCH}")
     endif()
