@@ -31,6 +31,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
                                 "tests"))
 from cases import supervise  # noqa: E402  pylint: disable=wrong-import-position
 
+ATTEMPTS = 3  # a failed fetch is tried again, RETRY s later, then twice that
+RETRY = 30
+
 
 def apt_sources(suite):
     """This machine's own apt sources, in the form that mmdebstrap reads,
@@ -75,28 +78,46 @@ def fetch_locked(arch, packages, sources, cache, stamp, required):
     if not os.path.exists(os.path.join(root, ".complete")):
         shutil.rmtree(root, ignore_errors=True)
         unpacking = root + ".unpacking"
-        shutil.rmtree(unpacking, ignore_errors=True)
         started = time.monotonic()
         if not shutil.which("mmdebstrap"):
             return not_fetched(arch, "", "mmdebstrap is missing (apt-get install mmdebstrap)",
                                stamp, required)
         archives = os.path.join(unpacking, "var/cache/apt/archives")
-        with open(f"{root}.sources", "w+", encoding="utf-8") as listed:
-            listed.write(sources)
-            listed.seek(0)
-            status, why, _ = supervise(
-                ["mmdebstrap", "--variant=extract", f"--architectures={arch}",
-                 f"--include={','.join(packages)}", "--skip=download/empty",
-                 "--skip=cleanup/apt/cache", '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
-                 f"--setup-hook=sync-in {debs} /var/cache/apt/archives/",
-                 # The packages that the root is made of, as apt chose them:
-                 # the guest's dpkg database is written from them.
-                 "--extract-hook=APT_CONFIG=$MMDEBSTRAP_APT_CONFIG apt-get install --print-uris "
-                 f"-qq -o Dir::Cache::Archives=/nonexistent {' '.join(packages)} > \"$1/.uris\"",
-                 release(sources), unpacking, "-"],
-                f"{root}.log", lambda: bytes_under(archives), stdin=listed)
-        with open(f"{root}.log", encoding="utf-8", errors="replace") as file:
-            output = file.read()
+        for attempt in range(1, ATTEMPTS + 1):
+            shutil.rmtree(unpacking, ignore_errors=True)
+            with open(f"{root}.sources", "w+", encoding="utf-8") as listed:
+                listed.write(sources)
+                listed.seek(0)
+                status, why, _ = supervise(
+                    ["mmdebstrap", "--variant=extract", f"--architectures={arch}",
+                     f"--include={','.join(packages)}", "--skip=download/empty",
+                     "--skip=cleanup/apt/cache", '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
+                     # Linked, not copied: the packages kept are a gigabyte or more.
+                     f'--setup-hook=cp -al {debs}/. "$1"/var/cache/apt/archives/',
+                     # The packages that the root is made of, as apt chose them:
+                     # the guest's dpkg database is written from them.
+                     "--extract-hook=APT_CONFIG=$MMDEBSTRAP_APT_CONFIG apt-get install "
+                     f"--print-uris -qq -o Dir::Cache::Archives=/nonexistent "
+                     f"{' '.join(packages)} > \"$1/.uris\"",
+                     release(sources), unpacking, "-"],
+                    f"{root}.log", lambda: bytes_under(archives), stdin=listed)
+            with open(f"{root}.log", encoding="utf-8", errors="replace") as file:
+                output = file.read()
+            if status == 0 or final_answer(output) or torn(output, sources) \
+                    or attempt == ATTEMPTS:
+                break
+            print(f"{arch}: attempt {attempt} failed, again in {RETRY * attempt} s: "
+                  + " / ".join(output.strip().splitlines()[-2:]), flush=True)
+            time.sleep(RETRY * attempt)
+        if status != 0 and torn(output, sources):
+            # A mirror caught syncing an update suite serves indices that
+            # disagree with its release file, sometimes for days. The
+            # release's own suite still has every package, at its point
+            # release.
+            print(f"{arch}: the mirror's {' '.join(torn(output, sources))} disagrees with "
+                  "itself; unpacking without it", flush=True)
+            return fetch_locked(arch, packages, without(sources, torn(output, sources)), cache,
+                                stamp, required)
         if status != 0:
             return not_fetched(arch, output, why, stamp, required)
         relative_links(unpacking)
@@ -125,8 +146,7 @@ def not_fetched(arch, output, why, stamp, required):
     """Says why the root was not made, in the stamp, where its tests show it
     as skipped; or, with --required, fails, unless the mirror's answer was
     final: it has no such architecture, or no such file (404)."""
-    final = re.search(r"^E: (Failed to fetch \S+\s+404\b.*|apt-get update did not find any "
-                      r"indices .*)$", output, re.MULTILINE)
+    final = final_answer(output)
     if final:
         why = f"the mirror says: {final[1].strip()}"
     elif output:
@@ -139,6 +159,36 @@ def not_fetched(arch, output, why, stamp, required):
         out.write(f"skipped: {arch}: {why}\n")
     print(f"{arch}: {why}")
     return 0
+
+
+def final_answer(output):
+    """The mirror's answer that no retry changes, in mmdebstrap's output: it
+    has no such architecture, or no such file (404)."""
+    return re.search(r"^E: (Failed to fetch \S+\s+404\b.*|apt-get update did not find any "
+                     r"indices .*)$", output, re.MULTILINE)
+
+
+def torn(output, sources):
+    """The update suites (not the release's own) whose indices the mirror
+    served at another size or checksum than its release file says."""
+    failed = re.findall(r"^E: Failed to fetch \S+/dists/([^/\s]+)/\S+\s+(?:File has unexpected "
+                        r"size|Hash Sum mismatch)", output, re.MULTILINE)
+    return sorted(set(failed) - {release(sources)})
+
+
+def without(sources, suites):
+    """The sources without the suites named, in either format; a stanza or
+    line left with no suite goes."""
+    kept = []
+    for stanza in re.split(r"\n\s*\n", sources):
+        lines = [line for line in stanza.splitlines()
+                 if not (line.split()[:1] == ["deb"] and set(line.split()) & set(suites))]
+        for number, line in enumerate(lines):
+            if line.split()[:1] == ["Suites:"]:
+                lines[number] = " ".join(w for w in line.split() if w not in suites)
+        if lines and "Suites:" not in lines:  # a stanza whose every suite went is gone
+            kept.append("\n".join(lines))
+    return "\n\n".join(kept) + "\n"
 
 
 def bytes_under(top):
