@@ -75,12 +75,25 @@ function(bigfile_add_kernel_tests cases_names)
   if(processors LESS 1)
     set(processors 1)
   endif()
+  set(packed FALSE)
   foreach(entry IN LISTS entries)
     if(entry IN_LIST kernels AND entry MATCHES "^${arch}(-[0-9]+)?$")
       string(REGEX REPLACE "^${arch}" "${arch}-kernel" name ${entry})
       bigfile_add_kernel(${entry} ${name} "${cases_names}" ${processors})
+      set(packed TRUE)
     endif()
   endforeach()
+  if(packed)
+    # This build's Debian package, which each guest's dpkg installs, packed
+    # once for all of them by a test that the boots need: cpack builds the
+    # whole build first, so a build target that ran it would run itself.
+    # Packing the top build builds every ABI's: no two packs at once.
+    add_test(NAME ${arch}/pack COMMAND ${CMAKE_CPACK_COMMAND} -G DEB
+      --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${CMAKE_CURRENT_BINARY_DIR}/packing
+      -D CPACK_OUTPUT_FILE_PREFIX=${CMAKE_CURRENT_BINARY_DIR}/package)
+    set_tests_properties(${arch}/pack PROPERTIES FIXTURES_SETUP ${arch}-package
+      RESOURCE_LOCK bigfile-build)
+  endif()
 endfunction()
 
 # The tests of one kernel entry, named name.
@@ -156,10 +169,7 @@ function(bigfile_add_kernel entry name cases_names processors)
       --release ${userland} --cache ${BIGFILE_GUEST_CACHE} --stamp ${guest}/root ${required}
     COMMENT "Fetching ${BIGFILE_KERNEL_PACKAGE} (${BIGFILE_KERNEL_RELEASE}) and the guest's programs (${userland}), unless cached"
     VERBATIM)
-  # This build's Debian package, which the guest's dpkg installs, is packed
-  # by a test that the boot needs: cpack builds the whole build first, so a
-  # build target that ran it would run itself.
-  set(package ${guest}/package/bigfile_${PROJECT_VERSION}_${arch}.deb)
+  set(package ${CMAKE_CURRENT_BINARY_DIR}/package/bigfile_${PROJECT_VERSION}_${arch}.deb)
 
   execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/filesystems.py --names
     OUTPUT_VARIABLE filesystems OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
@@ -191,12 +201,6 @@ else()
     add_test(@name@/not-run "@CMAKE_COMMAND@" -E echo "${skipped}")
     set_tests_properties(@name@/not-run PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
   else()
-    add_test(@name@/pack "@CMAKE_CPACK_COMMAND@" -G DEB --config "@CMAKE_BINARY_DIR@/CPackConfig.cmake"
-      -B "@guest@/packing" -D "CPACK_OUTPUT_FILE_PREFIX=@guest@/package")
-    # Packing builds the build tree, and the top one builds every ABI's:
-    # no two packs may build at once.
-    set_tests_properties(@name@/pack PROPERTIES FIXTURES_SETUP @name@-package
-      LABELS "@label@" RESOURCE_LOCK bigfile-build)
     add_test(@name@/boot "@Python3_EXECUTABLE@" "@guest_py@" boot --kernel-stamp "@guest@/kernel"
       --stamp "@guest@/root" --release @release@
       --binary "$<TARGET_FILE:bigfile>" --console @BIGFILE_KERNEL_CONSOLE@
@@ -205,7 +209,7 @@ else()
       --package "@package@" --results "@guest@/results" --seconds 2400
       -- "@qemu_words@" "@disk_words@")
     set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@
-      FIXTURES_REQUIRED @name@-package TIMEOUT 2700
+      FIXTURES_REQUIRED @arch@-package TIMEOUT 2700
       PROCESSORS @processors@
       COST 1000 LABELS "@label@" SKIP_RETURN_CODE 77)
     # Each case's result is a file that the boot wrote; the guest's own tmpfs
