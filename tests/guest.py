@@ -31,6 +31,7 @@ import hashlib
 import json
 import lzma
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -45,11 +46,10 @@ from filesystems import FILESYSTEMS  # noqa: E402  pylint: disable=wrong-import-
 
 SKIPPED = 77
 MARK = "bigfile-guest:"
-# A guest whose console stays silent this long has hung. It prints a line as
-# it loads each module, as each case starts and every few seconds while one
-# runs, which never takes longer than a case may stall. The kernel boots in
-# seconds, quietly: its every message on an emulated serial port is slow, and
-# the Raspberry Pi's never finished loading raid6_pq so.
+# A guest whose console stays silent this long has hung. It names each module
+# as it loads it, and each case as it starts and every few seconds while one
+# runs. Its kernel boots quiet: printing every message on an emulated serial
+# port is slow, and the Raspberry Pi's never finished loading raid6_pq so.
 STALLED = 300
 # What the root leaves out of the guest, as patterns of paths: the kernel's
 # other modules, the documents and data that nothing in the guest reads,
@@ -152,18 +152,15 @@ def initramfs(root, modules, guest_files, scratch):
     loaded = []
     for module in modules:
         name = os.path.basename(module).removesuffix(".xz")
-        with open(module, "rb") as file:
-            data = file.read()
+        data = pathlib.Path(module).read_bytes()
         files[f"modules/{name}"] = lzma.decompress(data) if module.endswith(".xz") else data
         loaded.append(f"/guest/modules/{name}\n")
     files["modules/order"] = "".join(loaded).encode()
     for name, data in files.items():
         path = os.path.join(guest, name if name == "init" else f"guest/{name}")
-        with open(path, "wb") as out:
-            out.write(data)
+        pathlib.Path(path).write_bytes(data)
         os.chmod(path, 0o755)
-    with open(base, "rb") as file:
-        image = file.read() + cpio(guest, names_under(guest))
+    image = pathlib.Path(base).read_bytes() + cpio(guest, names_under(guest))
     shutil.rmtree(guest)
     return image
 
@@ -213,31 +210,23 @@ def make_disk(path, images):
 
 def record(results, console):
     """Writes each case's result, from the guest's console, under results."""
-    current, lines = None, []
-
-    def flush():
-        if current:
-            os.makedirs(os.path.dirname(current), exist_ok=True)
-            with open(current, "w", encoding="utf-8") as out:
-                out.write("\n".join(lines) + "\n")
-    section = None
+    found, section, current = {}, None, None
     for line in console.splitlines():
         line = line.rstrip("\r")
         if MARK in line:  # a kernel's line may come first, unended
             words = line[line.index(MARK) + len(MARK):].split()
-            if words[:1] == ["begin"]:
-                section = words[1]
-            continue
-        if section is None:
+            section = words[1] if words[:1] == ["begin"] else section
             continue
         verdict, _, rest = line.partition(": ")
-        if verdict in ("ok", "FAIL", "skipped") and rest:
-            flush()
-            name = rest.split(" (")[0]
-            current, lines = os.path.join(results, section, name), [line]
-        elif line.startswith("  ") and current:
-            lines.append(line)
-    flush()
+        if section and verdict in ("ok", "FAIL", "skipped") and rest:
+            current = os.path.join(results, section, rest.split(" (")[0])
+            found[current] = [line]
+        elif section and current and line.startswith("  "):
+            found[current].append(line)
+    for path, lines in found.items():
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w", encoding="utf-8") as out:
+            out.write("\n".join(lines) + "\n")
 
 
 def host_run(*command, stdin_text=""):
@@ -274,8 +263,7 @@ def dpkg_status(root):
         with open(f"{status}.{os.getpid()}", "w", encoding="utf-8") as out:
             out.write("\n".join(paragraphs))
         os.replace(f"{status}.{os.getpid()}", status)
-    with open(status, "rb") as file:
-        return file.read()
+    return pathlib.Path(status).read_bytes()
 
 
 def packages_for_dpkg(root, deb, scratch):
@@ -286,19 +274,15 @@ def packages_for_dpkg(root, deb, scratch):
     tree = os.path.join(scratch, "relabelled")
     checked("dpkg-deb", "--raw-extract", deb, tree)
     control = os.path.join(tree, "DEBIAN", "control")
-    with open(control, encoding="utf-8") as file:
-        fields = re.sub(r"(?m)^Architecture: .*$", f"Architecture: {other}", file.read())
-    with open(control, "w", encoding="utf-8") as file:
-        file.write(fields)
+    fields = pathlib.Path(control).read_text(encoding="utf-8")
+    pathlib.Path(control).write_text(re.sub(r"(?m)^Architecture: .*$", f"Architecture: {other}",
+                                            fields), encoding="utf-8")
     foreign = os.path.join(scratch, f"foreign_{other}.deb")
     checked("dpkg-deb", "--root-owner-group", "--build", tree, foreign)
     shutil.rmtree(tree)
-    files = {}
-    for name, path in (("package.deb", deb), ("foreign.deb", foreign)):
-        with open(path, "rb") as file:
-            files[name] = file.read()
+    files = {"package.deb": pathlib.Path(deb).read_bytes(),
+             "foreign.deb": pathlib.Path(foreign).read_bytes(), "dpkg-status": dpkg_status(root)}
     os.remove(foreign)
-    files["dpkg-status"] = dpkg_status(root)
     return files
 
 
@@ -329,15 +313,12 @@ def kernel_modules_for(kernel_root, board, release):
 
 
 def boot(options, qemu):
-    roots = []
-    for stamp in (options.kernel_stamp, options.stamp):
-        with open(stamp, encoding="utf-8") as file:
-            roots.append(file.read().strip())
+    roots = [pathlib.Path(stamp).read_text(encoding="utf-8").strip()
+             for stamp in (options.kernel_stamp, options.stamp)]
+    if any(said.startswith("skipped:") for said in roots):
+        print(*(said for said in roots if said.startswith("skipped:")))
+        return SKIPPED
     kernel_root, root = roots
-    for said in roots:
-        if said.startswith("skipped:"):
-            print(said)
-            return SKIPPED
     shutil.rmtree(options.results, ignore_errors=True)
     os.makedirs(options.results)
     modules, missing, version = kernel_modules_for(
@@ -345,9 +326,8 @@ def boot(options, qemu):
     images = make_volumes(options.results, missing)
     disk = os.path.join(options.results, "disk.img")
     make_disk(disk, images)
-    guest_files = {name: open(os.path.join(HERE, name), "rb").read() for name in GUEST_FILES}
-    with open(options.binary, "rb") as file:
-        guest_files["bigfile"] = file.read()
+    guest_files = {name: pathlib.Path(HERE, name).read_bytes() for name in GUEST_FILES}
+    guest_files["bigfile"] = pathlib.Path(options.binary).read_bytes()
     # The sanitizers' settings of the test run hold in the guest too.
     environment = {k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")}
     config = dict(volumes=list(images), absent=missing, environment=environment,
@@ -358,8 +338,7 @@ def boot(options, qemu):
     started = time.monotonic()
     image = initramfs(root, modules, guest_files, options.results)
     initrd = os.path.join(options.results, "initramfs")
-    with open(initrd, "wb") as out:
-        out.write(image)
+    pathlib.Path(initrd).write_bytes(image)
     command = [word.replace("{disk}", disk) for word in qemu] + [
         "-nodefaults", "-no-reboot", "-display", "none", "-serial", "stdio",
         "-m", str(options.memory), "-smp", str(options.processors),
@@ -372,8 +351,7 @@ def boot(options, qemu):
     log = os.path.join(options.results, "console.log")
     status, why, _ = supervise(command, log, stalled=STALLED, most=options.seconds,
                                stdin=subprocess.DEVNULL)
-    with open(log, encoding="utf-8", errors="replace") as console_file:
-        console = console_file.read()
+    console = pathlib.Path(log).read_text(encoding="utf-8", errors="replace")
     os.remove(initrd)
     os.remove(disk)
     for line in console.splitlines():
@@ -434,8 +412,7 @@ def mount(fs, device):
 
 def inside():
     started = time.monotonic()
-    with open("/guest/config.json", encoding="utf-8") as file:
-        config = json.load(file)
+    config = json.loads(pathlib.Path("/guest/config.json").read_text(encoding="utf-8"))
     with open("/guest/modules/order", encoding="utf-8") as order:
         for module in order.read().split():
             # A module that refuses this kernel (f2fs with 64 KiB pages) shows
@@ -447,10 +424,9 @@ def inside():
     with open("/proc/uptime", encoding="utf-8") as uptime:
         up = float(uptime.read().split()[0])
     say("booted and loaded its modules in", f"{up:.1f} s")
-    # The kernel's messages would break the results' lines. What the cases
-    # write stays in the page cache: the volumes are thrown away, and a board
-    # whose memory is small would otherwise write each fill out to its
-    # emulated disk, an SD card's slowest of all, at a few hundred KiB a second.
+    # The kernel's messages would break the results' lines. The volumes are
+    # thrown away, so what the cases write stays in the page cache, never
+    # going out to an emulated disk (an SD card's takes 300 KiB a second).
     for setting, value in (("kernel/printk", "1"), ("vm/dirty_background_ratio", "80"),
                            ("vm/dirty_ratio", "90"), ("vm/dirty_writeback_centisecs", "0")):
         with open(f"/proc/sys/{setting}", "w", encoding="ascii") as file:
