@@ -64,15 +64,21 @@ def release(sources):
 
 def fetch(arch, packages, suite, cache, stamp, required):
     os.makedirs(cache, exist_ok=True)
-    # Builds of several ABIs fetch side by side, and share the packages kept.
-    with open(os.path.join(cache, ".lock"), "w", encoding="utf-8") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        return fetch_locked(arch, packages, apt_sources(suite), cache, stamp, required)
+    return fetch_locked(arch, packages, apt_sources(suite), cache, stamp, required)
 
 
 def fetch_locked(arch, packages, sources, cache, stamp, required):
     key = hashlib.sha256(repr((arch, sorted(packages), sources)).encode()).hexdigest()[:16]
     root = os.path.join(cache, f"{arch}-{key}")
+    # Builds of several ABIs fetch side by side, one of them each root. The
+    # packages that they keep are shared by links and renames, which never
+    # show a package half-written.
+    with open(f"{root}.lock", "w", encoding="utf-8") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        return fetch_root(arch, packages, sources, cache, stamp, required, root)
+
+
+def fetch_root(arch, packages, sources, cache, stamp, required, root):
     debs = os.path.join(cache, "debs")
     os.makedirs(debs, exist_ok=True)
     if not os.path.exists(os.path.join(root, ".complete")):
