@@ -33,6 +33,7 @@ from cases import supervise  # noqa: E402  pylint: disable=wrong-import-position
 
 ATTEMPTS = 3  # a failed fetch is tried again, RETRY s later, then twice that
 RETRY = 30
+REMEMBERED = 6 * 3600  # how long the mirror's final answers are believed
 
 
 def apt_sources(suite):
@@ -89,32 +90,11 @@ def fetch_root(arch, packages, sources, cache, stamp, required, root):
             return not_fetched(arch, "", "mmdebstrap is missing (apt-get install mmdebstrap)",
                                stamp, required)
         archives = os.path.join(unpacking, "var/cache/apt/archives")
-        for attempt in range(1, ATTEMPTS + 1):
-            shutil.rmtree(unpacking, ignore_errors=True)
-            with open(f"{root}.sources", "w+", encoding="utf-8") as listed:
-                listed.write(sources)
-                listed.seek(0)
-                status, why, _ = supervise(
-                    ["mmdebstrap", "--variant=extract", f"--architectures={arch}",
-                     f"--include={','.join(packages)}", "--skip=download/empty",
-                     "--skip=cleanup/apt/cache", '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
-                     # Linked, not copied: the packages kept are a gigabyte or more.
-                     f'--setup-hook=cp -al {debs}/. "$1"/var/cache/apt/archives/',
-                     # The packages that the root is made of, as apt chose them:
-                     # the guest's dpkg database is written from them.
-                     "--extract-hook=APT_CONFIG=$MMDEBSTRAP_APT_CONFIG apt-get install "
-                     f"--print-uris -qq -o Dir::Cache::Archives=/nonexistent "
-                     f"{' '.join(packages)} > \"$1/.uris\"",
-                     release(sources), unpacking, "-"],
-                    f"{root}.log", lambda: bytes_under(archives), stdin=listed)
-            with open(f"{root}.log", encoding="utf-8", errors="replace") as file:
-                output = file.read()
-            if status == 0 or final_answer(output) or torn(output, sources) \
-                    or attempt == ATTEMPTS:
-                break
-            print(f"{arch}: attempt {attempt} failed, again in {RETRY * attempt} s: "
-                  + " / ".join(output.strip().splitlines()[-2:]), flush=True)
-            time.sleep(RETRY * attempt)
+        # The mirror's answers that no retry changes are believed for a while,
+        # so that each build and each pack does not ask it again.
+        output, status, why = remembered(f"{root}.log", sources), 1, None
+        if output is None:
+            status, why, output = unpack(arch, packages, sources, debs, root, unpacking)
         if status != 0 and torn(output, sources):
             # A mirror caught syncing an update suite serves indices that
             # disagree with its release file, sometimes for days. The
@@ -172,6 +152,49 @@ def final_answer(output):
     has no such architecture, or no such file (404)."""
     return re.search(r"^E: (Failed to fetch \S+\s+404\b.*|apt-get update did not find any "
                      r"indices .*)$", output, re.MULTILINE)
+
+
+def unpack(arch, packages, sources, debs, root, unpacking):
+    """Runs mmdebstrap, again after a failure that a retry may mend; returns
+    its status, why it was stopped, and its output."""
+    archives = os.path.join(unpacking, "var/cache/apt/archives")
+    for attempt in range(1, ATTEMPTS + 1):
+        shutil.rmtree(unpacking, ignore_errors=True)
+        with open(f"{root}.sources", "w+", encoding="utf-8") as listed:
+            listed.write(sources)
+            listed.seek(0)
+            status, why, _ = supervise(
+                ["mmdebstrap", "--variant=extract", f"--architectures={arch}",
+                 f"--include={','.join(packages)}", "--skip=download/empty",
+                 "--skip=cleanup/apt/cache", '--setup-hook=mkdir -p "$1"/var/cache/apt/archives',
+                 # Linked, not copied: the packages kept are a gigabyte or more.
+                 f'--setup-hook=cp -al {debs}/. "$1"/var/cache/apt/archives/',
+                 # The packages that the root is made of, as apt chose them:
+                 # the guest's dpkg database is written from them.
+                 "--extract-hook=APT_CONFIG=$MMDEBSTRAP_APT_CONFIG apt-get install "
+                 f"--print-uris -qq -o Dir::Cache::Archives=/nonexistent "
+                 f"{' '.join(packages)} > \"$1/.uris\"",
+                 release(sources), unpacking, "-"],
+                f"{root}.log", lambda: bytes_under(archives), stdin=listed)
+        with open(f"{root}.log", encoding="utf-8", errors="replace") as file:
+            output = file.read()
+        if status == 0 or final_answer(output) or torn(output, sources) \
+                or attempt == ATTEMPTS:
+            break
+        print(f"{arch}: attempt {attempt} failed, again in {RETRY * attempt} s: "
+              + " / ".join(output.strip().splitlines()[-2:]), flush=True)
+        time.sleep(RETRY * attempt)
+    return status, why, output
+
+
+def remembered(log, sources):
+    """The output of the root's last fetch, when it failed within the last
+    REMEMBERED seconds with an answer that no retry changes."""
+    if not os.path.exists(log) or time.time() - os.path.getmtime(log) > REMEMBERED:
+        return None
+    with open(log, encoding="utf-8", errors="replace") as file:
+        output = file.read()
+    return output if final_answer(output) or torn(output, sources) else None
 
 
 def torn(output, sources):
