@@ -95,15 +95,14 @@ def fetch_root(arch, packages, sources, cache, stamp, required, root):
         output, status, why = remembered(f"{root}.log", sources), 1, None
         if output is None:
             status, why, output = unpack(arch, packages, sources, debs, root, unpacking)
-        if status != 0 and torn(output, sources):
-            # A mirror caught syncing an update suite serves indices that
-            # disagree with its release file, sometimes for days. The
-            # release's own suite still has every package, at its point
-            # release.
-            print(f"{arch}: the mirror's {' '.join(torn(output, sources))} disagrees with "
-                  "itself; unpacking without it", flush=True)
-            return fetch_locked(arch, packages, without(sources, torn(output, sources)), cache,
-                                stamp, required)
+        # A mirror caught syncing an update suite serves indices that
+        # disagree with its release file, sometimes for days. The release's
+        # own suite still has every package, at its point release.
+        broken = torn(output, sources) if status != 0 else []
+        if broken:
+            print(f"{arch}: the mirror's {' '.join(broken)} disagrees with itself; unpacking "
+                  "without it", flush=True)
+            return fetch_locked(arch, packages, without(sources, broken), cache, stamp, required)
         if status != 0:
             return not_fetched(arch, output, why, stamp, required)
         relative_links(unpacking)
