@@ -18,7 +18,8 @@
 #   BIGFILE_KERNEL_QEMU_PACKAGE  the Debian package of that program
 #   BIGFILE_KERNEL_CONSOLE       the console device, for console=
 # and, where the board needs other than the defaults:
-#   BIGFILE_KERNEL_DISK          QEMU's words that attach the one disk, {disk}
+#   BIGFILE_KERNEL_DISK          QEMU's words that attach the one disk, {disk},
+#                                whose writes QEMU holds to {pace} bytes a second
 #                                (a virtio disk on PCI)
 #   BIGFILE_KERNEL_MODULES       the modules that the kernel needs to see it
 #                                (virtio_pci virtio_blk)
@@ -100,7 +101,7 @@ endfunction()
 function(bigfile_add_kernel entry name cases_names processors)
   set(arch ${BIGFILE_DEBIAN_ARCH})
   set(BIGFILE_KERNEL_RELEASE bookworm)
-  set(BIGFILE_KERNEL_DISK -drive if=none,id=disk,format=raw,cache=unsafe,file={disk}
+  set(BIGFILE_KERNEL_DISK -drive if=none,id=disk,format=raw,cache=unsafe,file={disk},throttling.bps-write={pace}
                           -device virtio-blk-pci,drive=disk)
   set(BIGFILE_KERNEL_MODULES virtio_pci virtio_blk)
   set(BIGFILE_KERNEL_MEMORY 1024)

@@ -14,6 +14,10 @@ checks both output streams, the exit status and the file that the run leaves.
                                            are known: the cases then expect what
                                            that file system does there
   --work-root DIR                          make each case's directory in DIR
+  --grows paced|cached                     the volume's writes go at the disk's
+                                           pace: run only the cases that need a
+                                           slow grow; or they stay in the page
+                                           cache: leave those cases out
   --progress                               say on standard error as each case
                                            starts, and how far a long one got
   --note TEXT                              say TEXT about the runner first
@@ -117,7 +121,7 @@ def past_free_space(fs, _, reach):
 def within_free_space(fs, where, reach):
     """A count whose grow fills the volume almost to the end, and takes time."""
     if where.release not in fs.zeroes:
-        return "growing is instant there: there is nothing to interrupt"
+        return "growing is instant there: no grow takes time"
     return reach // MiB - 1 if reach >= 4 * MiB else "the volume has no room to grow into"
 
 
@@ -159,9 +163,11 @@ def expectation(c, fs, where, before, space):
 # umask, fsize (ulimit -f), stdout ("closed", "full", "broken-pipe"), merge (one
 # stream for both), unprivileged (run as nobody in a read-only directory),
 # traced (check the program's own system calls), unix (needs modes, links or
-# FIFOs), interrupt (a signal to send once the file grows: the tool puts the
-# length back and ends by it; SIGKILL ends it at once, and its child with it),
-# ignored (the signal is ignored when the tool starts, and the grow completes).
+# FIFOs), interrupt (a signal to send once the grow is well under way: the
+# tool puts the length back and ends by it; SIGKILL ends it at once, and its
+# child with it), ignored (the signal is ignored when the tool starts, and the
+# grow completes), slow (needs a grow that takes time: on a volume whose grows
+# the disk paces, never one whose writes stay in the page cache).
 # Sizing cases (sized_to) work out out, status, size and kept from what the
 # file system does with their count. Every run must end by itself and leave no
 # process of its own behind.
@@ -216,11 +222,19 @@ CASES = [
     case("permission-denied", ["1"], "total=1\n", "bigfile: Permission denied\n", 255,
          unprivileged=True, absent=True, unix=True),
     *(on_known_volumes(f"interrupt-{stop.name[3:].lower()}", within_free_space,
-                       setup=existing(b"keep"), interrupt=stop)
+                       setup=existing(b"keep"), interrupt=stop, slow=True)
       for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGKILL)),
     on_known_volumes("interrupt-hup-ignored", within_free_space, setup=existing(b"keep"),
-                     interrupt=signal.SIGHUP, ignored=True),
+                     interrupt=signal.SIGHUP, ignored=True, slow=True),
 ]
+
+
+def chosen_cases(names=(), grows=None):
+    """The cases named (all by default) that run on a volume whose grows are
+    paced by the disk (the cases that need a slow grow), or cached (the
+    others), or either (None)."""
+    return [c for c in CASES if (not names or c["name"] in names)
+            and (not grows or c.get("slow", False) == (grows == "paced"))]
 
 
 def system_call_faults(log, binary, length, before):
@@ -353,36 +367,46 @@ def file_state(path):
     return None
 
 
-def execute(command, c, scratch, target, length, merge, report, **options):
+def execute(command, c, scratch, target, grow, merge, report, **options):
     """Runs the command under supervise(); in a case that interrupts it, sends
-    the case's signal once the file has grown past length bytes; report(text),
-    if given, hears every PROGRESS seconds how far it got. Returns both
-    streams' text, the status (negative: ended by that signal), a note on the
-    run (how long the tool took to end after the signal) and what went wrong
-    with the run itself (it hung or was slow, or left a process behind)."""
+    the case's signal once the file has grown a tenth of the way from grow's
+    first length to its second; report(text), if given, hears every PROGRESS
+    seconds how far it got. Returns both streams' text, the status (negative:
+    ended by that signal), a note on the run (how far the grow had got when
+    the signal came, and how long the tool took to end after it) and what
+    went wrong with the run itself (it hung or was slow, it left a process
+    behind, or the grow was not under way when the signal came)."""
     sent, reported = [], [time.monotonic()]
+    start, end = grow
+    under_way = start + max(1, (end - start) // 10)
+    out, err = os.path.join(scratch, "out"), os.path.join(scratch, "err")
 
     def tick(process):
         state = file_state(target)
-        if "interrupt" in c and not sent and (state or (0,))[0] > length:
-            sent.append(time.monotonic())
+        if "interrupt" in c and not sent and (state or (0,))[0] >= under_way:
+            sent.append((time.monotonic(), state[0]))
             process.send_signal(c["interrupt"])
         if report and time.monotonic() - reported[-1] > PROGRESS:
             reported.append(time.monotonic())
             report(f"{c['name']}: {reported[-1] - reported[0]:.0f} s, the file at "
                    + (f"{state[0]} bytes" if state else "none"))
 
-    out, err = os.path.join(scratch, "out"), os.path.join(scratch, "err")
     with open(err, "wb") as error_stream:
         # An interrupt is sent within a moment of the file's growing.
         status, why, left = supervise(command, out, lambda: file_state(target), tick,
                                       poll=0.002 if "interrupt" in c else 0.1,
                                       stderr=subprocess.STDOUT if merge else error_stream,
                                       **options)
-    note = "" if "interrupt" not in c else (
-        f"it ended {time.monotonic() - sent[0]:.2f} s after the signal" if sent
-        else "the run ended before the file grew")
-    faults = [why] if why else []
+    note, faults = "", [why] if why else []
+    if "interrupt" in c and sent:
+        (when, length), ended = sent[0], time.monotonic()
+        note = (f"the signal came at {(length - start) / MiB:.1f} of {(end - start) / MiB:.1f} MiB "
+                f"grown ({100 * (length - start) // (end - start)}%); "
+                f"it ended {ended - when:.2f} s after it")
+        if length >= end:
+            faults.append("the grow had ended before the signal came")
+    elif "interrupt" in c:
+        faults.append("the run ended before the grow was under way")
     if left:
         faults.append(f"it left processes of its own running: {left}")
     with open(out, encoding="utf-8", errors="replace") as text, \
@@ -460,8 +484,10 @@ def run(binary, c, scratch, work, runner, where):
 
     if where.report:
         where.report(c["name"])
+    start = before[0] if before else 0
+    asked = int(c["args"][0]) * MiB if "interrupt" in c else start
     out, err, status, note, faults = execute(
-        command, c, scratch, target, before[0] if before else 0, c.get("merge"), where.report,
+        command, c, scratch, target, (start, asked), c.get("merge"), where.report,
         cwd=work, env=environment, umask=c.get("umask", 0o022),
         # A run that needs no more than that starts without Python's slow fork.
         preexec_fn=prepare_child if {"ignored", "fsize", "stdout"} & c.keys() else None)
@@ -517,6 +543,7 @@ def main(argv):
     parser.add_argument("--kernel-bits", dest="kernel", type=int, choices=(32, 64))
     parser.add_argument("--kernel-release", dest="release", type=int, choices=tuple(RELEASES))
     parser.add_argument("--work-root")
+    parser.add_argument("--grows", choices=("paced", "cached"))
     parser.add_argument("--progress", action="store_true")
     parser.add_argument("--note", default="")
     where = parser.parse_args(argv[1:])
@@ -530,9 +557,10 @@ def main(argv):
     if where.filesystem and not (where.kernel and where.release):
         parser.error("--filesystem needs --kernel-bits and --kernel-release")
     binary = os.path.abspath(where.binary)
-    chosen = [c for c in CASES if not where.names or c["name"] in where.names]
+    chosen = chosen_cases(where.names, where.grows)
     print(f"running {binary} " + (f"under {' '.join(runner)}" if runner else "natively")
           + (f" on {where.filesystem.name}" if where.filesystem else "")
+          + (f", its grows {where.grows}" if where.grows else "")
           + (f" ({where.note})" if where.note else ""))
     failed = skipped = 0
     for c in chosen:

@@ -41,7 +41,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from cases import CASES, supervise  # noqa: E402  pylint: disable=wrong-import-position
+from cases import chosen_cases, supervise  # noqa: E402  pylint: disable=wrong-import-position
 from filesystems import FILESYSTEMS  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
@@ -61,6 +61,15 @@ LEFT_OUT = (".*", "boot", "lib/modules", "usr/lib/modules", "usr/share", "var/ca
             "usr/lib/*/gconv", "usr/lib/python3*/test", "usr/lib/python3*/pydoc_data",
             "usr/lib/python3*/ensurepip", "usr/lib/python3*/lib2to3", "usr/lib/python3*/idlelib")
 MiB = 1 << 20
+# The cases that need a slow grow run on a small volume of their own, where a
+# grow goes at the disk's pace: QEMU lets the disk write PACE bytes a second,
+# and the guest then keeps at most DIRTY bytes of unwritten data in its page
+# cache, so that each step of a fill waits for the disk. The table's other
+# cases keep what they write in the page cache, and never wait for the disk.
+PACE = 2 * MiB
+DIRTY = 1 * MiB
+PACED = "-paced"  # the name of a file system's paced volume, after its own
+PACED_MIB = 16
 PARTITIONS_SECONDS = 60  # an SD card is seen some seconds after its driver loads
 RELABELLED = ("amd64", "arm64")  # the other architecture is the first of these that differs
 GUEST_FILES = ("guest.py", "cases.py", "filesystems.py")
@@ -167,9 +176,10 @@ def initramfs(root, modules, guest_files, scratch):
 
 # The boot ----------------------------------------------------------------
 
-def make_volumes(directory, missing):
+def make_volumes(directory, missing, release):
     """A fresh volume image of each file system that has one and is not
-    missing already; returns the paths of those made, by name, and adds to
+    missing already, and a small paced one of each that zeroes a grow in
+    that release; returns the paths of those made, by name, and adds to
     missing why each other was not."""
     made = {}
     for fs in FILESYSTEMS:
@@ -179,11 +189,12 @@ def make_volumes(directory, missing):
             missing[fs.name] = ("skipped", f"{fs.mkfs[0]} is missing on this machine "
                                 f"(apt-get install {fs.package})")
             continue
-        image = os.path.join(directory, f"{fs.name}.img")
-        with open(image, "wb") as file:
-            file.truncate(fs.mib * MiB)
-        checked(*fs.mkfs, image)
-        made[fs.name] = image
+        sizes = {fs.name: fs.mib} | ({fs.name + PACED: PACED_MIB} if release in fs.zeroes else {})
+        for name, mib in sizes.items():
+            made[name] = os.path.join(directory, f"{name}.img")
+            with open(made[name], "wb") as file:
+                file.truncate(mib * MiB)
+            checked(*fs.mkfs, made[name])
     return made
 
 
@@ -215,7 +226,7 @@ def record(results, console):
         line = line.rstrip("\r")
         if MARK in line:  # a kernel's line may come first, unended
             words = line[line.index(MARK) + len(MARK):].split()
-            section = words[1] if words[:1] == ["begin"] else section
+            section = words[1].removesuffix(PACED) if words[:1] == ["begin"] else section
             continue
         verdict, _, rest = line.partition(": ")
         if section and verdict in ("ok", "FAIL", "skipped") and rest:
@@ -323,7 +334,7 @@ def boot(options, qemu):
     os.makedirs(options.results)
     modules, missing, version = kernel_modules_for(
         kernel_root, [m for m in options.modules if m], options.release)
-    images = make_volumes(options.results, missing)
+    images = make_volumes(options.results, missing, options.release)
     disk = os.path.join(options.results, "disk.img")
     make_disk(disk, images)
     guest_files = {name: pathlib.Path(HERE, name).read_bytes() for name in GUEST_FILES}
@@ -339,7 +350,7 @@ def boot(options, qemu):
     image = initramfs(root, modules, guest_files, options.results)
     initrd = os.path.join(options.results, "initramfs")
     pathlib.Path(initrd).write_bytes(image)
-    command = [word.replace("{disk}", disk) for word in qemu] + [
+    command = [word.replace("{disk}", disk).replace("{pace}", str(PACE)) for word in qemu] + [
         "-nodefaults", "-no-reboot", "-display", "none", "-serial", "stdio",
         "-m", str(options.memory), "-smp", str(options.processors),
         "-kernel", only(kernel_root, options.image), "-initrd", initrd,
@@ -385,29 +396,44 @@ def partitions(names):
         time.sleep(0.2)
 
 
-def every_case(verdict, why):
-    return "".join(f"{verdict}: {c['name']} ({why})\n" for c in CASES)
+def every_case(verdict, why, cases):
+    return "".join(f"{verdict}: {c['name']} ({why})\n" for c in cases)
 
 
-def mount(fs, device):
-    """Mounts fs's volume; returns its mount point and, when it is not
-    mounted, the table's lines instead: skipped where the file system is known
-    not to mount on this kernel, failed where it should have, or should not."""
+def mount(fs, name, device, cases):
+    """Mounts fs's volume name; returns its mount point and, when it is not
+    mounted, the lines of its cases instead: skipped where the file system is
+    known not to mount on this kernel, failed where it should have, or should
+    not."""
     pages = os.sysconf("SC_PAGE_SIZE")
-    mount_point = f"/mnt/{fs.name}"
+    mount_point = f"/mnt/{name}"
     os.makedirs(mount_point)
     if device is None:
-        return None, every_case("FAIL", f"the kernel did not see the partition {fs.name}")
+        return None, every_case("FAIL", f"the kernel did not see the partition {name}", cases)
     done = subprocess.run(["busybox", "mount", "-t", fs.type, device, mount_point],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, check=False)
     mounts = done.returncode == 0
     if mounts != fs.mounts_with(pages):
         return None, every_case("FAIL", f"{fs.name} {'mounted' if mounts else 'did not mount'} "
-                                f"with {pages // 1024} KiB pages: {done.stdout.strip()}")
+                                f"with {pages // 1024} KiB pages: {done.stdout.strip()}", cases)
     if not mounts:
         why = f"{fs.name} does not mount with this kernel's {pages // 1024} KiB pages"
-        return None, every_case("skipped", why)
+        return None, every_case("skipped", why, cases)
     return mount_point, None
+
+
+def grows(name, volumes):
+    """How the grows go on the volume name: paced by the disk, cached (where
+    the file system has a paced volume beside it), or either (None)."""
+    if name.endswith(PACED):
+        return "paced"
+    return "cached" if name + PACED in volumes else None
+
+
+def write_settings(settings):
+    for setting, value in settings:
+        with open(f"/proc/sys/{setting}", "w", encoding="ascii") as file:
+            file.write(str(value))
 
 
 def inside():
@@ -427,38 +453,51 @@ def inside():
     # The kernel's messages would break the results' lines. The volumes are
     # thrown away, so what the cases write stays in the page cache, never
     # going out to an emulated disk (an SD card's takes 300 KiB a second).
-    for setting, value in (("kernel/printk", "1"), ("vm/dirty_background_ratio", "80"),
-                           ("vm/dirty_ratio", "90"), ("vm/dirty_writeback_centisecs", "0")):
-        with open(f"/proc/sys/{setting}", "w", encoding="ascii") as file:
-            file.write(value)
+    write_settings((("kernel/printk", 1), ("vm/dirty_background_ratio", 80),
+                    ("vm/dirty_ratio", 90), ("vm/dirty_writeback_centisecs", 0)))
     os.chmod("/guest/bigfile", 0o755)
     os.environ.update(config["environment"])
     by_name = {fs.name: fs for fs in FILESYSTEMS}
     places, unmounted = {"tmpfs": None}, {}
     for name in config["volumes"]:
-        places[name], unmounted[name] = mount(by_name[name], devices.get(name))
+        cases = chosen_cases(grows=grows(name, config["volumes"]))
+        places[name], unmounted[name] = mount(by_name[name.removesuffix(PACED)], name,
+                                              devices.get(name), cases)
     for name, (verdict, why) in config["absent"].items():  # no volume: the host says why
-        places[name], unmounted[name] = None, every_case(verdict, why)
+        places[name], unmounted[name] = None, every_case(verdict, why, chosen_cases())
     bits = "64" if sys.maxsize > 1 << 32 else "32"  # the guest's programs are its kernel's
 
     def leg(name):
-        """The table on one file system: its output, and how long it took."""
+        """The table on one volume: its output, and how long it took."""
         begun = time.monotonic()
         if unmounted.get(name):
             return name, unmounted[name], 0.0
         command = [sys.executable, "/guest/cases.py", "/guest/bigfile", "--kernel-bits", bits,
-                   "--kernel-release", str(config["release"]), "--filesystem", name, "--progress"]
+                   "--kernel-release", str(config["release"]), "--progress",
+                   "--filesystem", name.removesuffix(PACED)]
+        if grows(name, config["volumes"]):
+            command += ["--grows", grows(name, config["volumes"])]
         place = ["--work-root", places[name]] if places[name] else []
         # Its progress goes to the console as it comes; its results, after.
         done = subprocess.run(command + place, stdout=subprocess.PIPE, text=True, check=False)
         return name, done.stdout, time.monotonic() - begun
 
-    # The file systems' tables run side by side, one on each processor.
+    def show(name, output, seconds):
+        say("begin", name)
+        print(output, end="", flush=True)
+        say("end", name, "took", f"{seconds:.1f} s")
+
+    # The cached volumes' tables run side by side, one on each processor.
+    paced = [name for name in places if name.endswith(PACED)]
     with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
-        for name, output, seconds in pool.map(leg, places):
-            say("begin", name)
-            print(output, end="", flush=True)
-            say("end", name, "took", f"{seconds:.1f} s")
+        for result in pool.map(leg, [name for name in places if name not in paced]):
+            show(*result)
+    # Then the paced ones, one at a time, each step of a grow waiting for the
+    # disk: nothing else writes, and the disk's pace is the grow's.
+    os.sync()
+    write_settings((("vm/dirty_background_bytes", DIRTY // 2), ("vm/dirty_bytes", DIRTY)))
+    for name in paced:
+        show(*leg(name))
     if os.path.exists("/guest/package.deb"):
         begun = time.monotonic()
         say("begin", "dpkg")
