@@ -4,6 +4,7 @@
 // step on standard output.
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
@@ -11,11 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 static_assert(sizeof(off64_t) == sizeof(std::int64_t), "the length call needs 64-bit lengths");
@@ -100,6 +104,134 @@ bool ignored(int signal)
     return sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
 }
 
+// The file's length now, or -1 when it cannot be read.
+off64_t length_now(int fd)
+{
+    struct stat64 status {};
+    return fstat64(fd, &status) < 0 ? -1 : status.st_size;
+}
+
+// The progress line of a long grow: what it has seen of the file at its last
+// few redraws, once a second, and whether a line is on the terminal now.
+constexpr std::size_t rate_window = 8; // seconds that the rate is taken over
+struct Sample {
+    // cppcheck-suppress unusedStructMember ; read through the array of samples
+    double seconds;
+    off64_t length;
+};
+struct Progress {
+    off64_t asked;
+    std::array<Sample, rate_window> samples;
+    std::size_t taken;
+    bool drawn;
+};
+
+// Whether standard error is the terminal that the tool is in the foreground
+// of: only then is a line drawn there. A pipe, a file, a terminal that is not
+// the tool's own, and a background job all get nothing.
+bool in_foreground()
+{
+    const pid_t foreground = tcgetpgrp(STDERR_FILENO);
+    return foreground >= 0 && foreground == getpgrp();
+}
+
+// The terminal's width in columns; 80 when it does not say.
+int terminal_width()
+{
+    struct winsize size {};
+    constexpr int usual = 80;
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : usual;
+}
+
+void clear_progress(Progress &progress)
+{
+    if (progress.drawn) {
+        (void)std::fputs("\r\033[K", stderr);
+        progress.drawn = false;
+    }
+}
+
+// Redraws the line from the file's length now: the length and the length
+// asked (in GiB from 1 GiB on, else MiB), the percentage, the rate over the
+// last few seconds, and the time left, which shows only once the rate has
+// been measured over three seconds, so that it means something. The line is
+// cut to fit the terminal, leaving its last column free so that it never
+// wraps: the time left goes first, then the rate, then the percentage; when
+// not even the lengths fit, nothing is drawn.
+void show_progress(int fd, Progress &progress)
+{
+    const off64_t length = length_now(fd);
+    timespec now{};
+    if (length < 0 || length >= progress.asked || !in_foreground() ||
+        clock_gettime(CLOCK_MONOTONIC, &now) < 0) {
+        clear_progress(progress);
+        return;
+    }
+    auto &samples = progress.samples; // the oldest first
+    if (progress.taken == samples.size()) {
+        std::rotate(samples.begin(), samples.begin() + 1, samples.end());
+        --progress.taken;
+    }
+    constexpr double nanosecond = 1e-9;
+    samples[progress.taken++] = {
+        static_cast<double>(now.tv_sec) + nanosecond * static_cast<double>(now.tv_nsec), length};
+    const double measured = samples[progress.taken - 1].seconds - samples[0].seconds;
+    const double rate =
+        measured > 0 ? static_cast<double>(length - samples[0].length) / measured : 0;
+
+    constexpr double kibibyte = 1024;
+    constexpr double mebibyte = kibibyte * kibibyte;
+    constexpr double gibibyte = mebibyte * kibibyte;
+    const bool in_gib = static_cast<double>(progress.asked) >= gibibyte;
+    const double unit = in_gib ? gibibyte : mebibyte;
+    const char *unit_name = in_gib ? "GiB" : "MiB";
+    constexpr std::size_t field_size = 48;
+    std::array<std::array<char, field_size>, 4> fields{}; // in the order that they stay
+    (void)std::snprintf(fields[0].data(), field_size, "%.1f %s of %.1f %s",
+                        static_cast<double>(length) / unit, unit_name,
+                        static_cast<double>(progress.asked) / unit, unit_name);
+    constexpr std::int64_t percent = 100;
+    (void)std::snprintf(fields[1].data(), field_size, "  %" PRId64 "%%",
+                        std::int64_t{length} * percent / progress.asked);
+    if (rate > 0) {
+        const bool in_mib = rate >= mebibyte;
+        (void)std::snprintf(fields[2].data(), field_size, "  %.1f %s/s",
+                            rate / (in_mib ? mebibyte : kibibyte), in_mib ? "MiB" : "KiB");
+    }
+    constexpr double meaningful = 3; // seconds of rate before the time left means anything
+    if (measured >= meaningful && rate > 0) {
+        constexpr std::int64_t minute = 60;
+        constexpr std::int64_t hour = 60 * minute;
+        // Whole seconds, rounded up: never "0:00" while it runs.
+        const auto per_second = std::max<std::int64_t>(1, static_cast<std::int64_t>(rate));
+        const std::int64_t left = (progress.asked - length + per_second - 1) / per_second;
+        if (left >= hour) {
+            (void)std::snprintf(fields[3].data(), field_size,
+                                "  %" PRId64 ":%02" PRId64 ":%02" PRId64 " left", left / hour,
+                                left % hour / minute, left % minute);
+        } else {
+            (void)std::snprintf(fields[3].data(), field_size, "  %" PRId64 ":%02" PRId64 " left",
+                                left / minute, left % minute);
+        }
+    }
+    const auto room = static_cast<std::size_t>(terminal_width() - 1);
+    std::size_t width = 0;
+    std::size_t kept = 0;
+    while (kept < fields.size() && width + std::strlen(fields[kept].data()) <= room) {
+        width += std::strlen(fields[kept++].data());
+    }
+    if (kept == 0) {
+        clear_progress(progress);
+        return;
+    }
+    std::array<char, field_size * 4> line{};
+    for (std::size_t field = 0; field < kept; ++field) {
+        (void)std::strncat(line.data(), fields[field].data(), field_size);
+    }
+    (void)std::fprintf(stderr, "\r%s\033[K", line.data());
+    progress.drawn = true;
+}
+
 // Sets the file's length with one length call, made by a child process that
 // the tool can stop: vfat and exfat allocate and zero every new cluster as
 // they grow a file, which can take minutes, and the kernel cuts that short
@@ -112,6 +244,11 @@ bool ignored(int signal)
 // (EINTR when something else killed the child), or minus the signal that
 // stopped it. Should no child be had, the call is made here, and cannot be
 // stopped.
+//
+// A call that runs past a second shows its progress on the terminal, redrawn
+// each second that the wait finds nothing (see show_progress); the line is
+// cleared before the tool writes anything else. A quicker call makes the same
+// system calls as one that shows nothing.
 //
 // The child dies with the tool: should the tool be killed outright (SIGKILL,
 // the out-of-memory killer), nothing is left making the length call unseen.
@@ -134,17 +271,22 @@ int set_length(int fd, off64_t length, const sigset_t &held)
     sigset_t awaited = held;
     (void)sigdelset(&awaited, SIGXFSZ);
     (void)sigdelset(&awaited, SIGPIPE);
+    const timespec redraw{1, 0};
+    Progress progress{length, {}, 0, false};
     int stop = 0;
     while (stop == 0) {
-        const int signal = sigwaitinfo(&awaited, nullptr);
+        const int signal = sigtimedwait(&awaited, nullptr, &redraw);
         if (signal == SIGCHLD) {
             break;
         }
-        if (signal > 0 && !ignored(signal)) {
+        if (signal < 0 && errno == EAGAIN) {
+            show_progress(fd, progress);
+        } else if (signal > 0 && !ignored(signal)) {
             stop = signal;
             (void)kill(child, SIGKILL);
         }
     }
+    clear_progress(progress);
     int status = 0;
     if (waitpid(child, &status, 0) < 0) {
         return errno;
@@ -159,13 +301,6 @@ int set_length(int fd, off64_t length, const sigset_t &held)
 void report_length_failure(int length_error)
 {
     (void)std::printf("[%d]-ftruncate64 error: %s\n", length_error, std::strerror(length_error));
-}
-
-// The file's length now, or -1 when it cannot be read.
-off64_t length_now(int fd)
-{
-    struct stat64 status {};
-    return fstat64(fd, &status) < 0 ? -1 : status.st_size;
 }
 
 // A failed length call need not leave the file alone: vfat and exfat

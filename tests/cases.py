@@ -28,17 +28,21 @@ exits with 77.
 """
 import argparse
 import contextlib
+import fcntl
 import glob
 import os
 import pathlib
+import pty
 import re
 import resource
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -167,7 +171,12 @@ def expectation(c, fs, where, before, space):
 # tool puts the length back and ends by it; SIGKILL ends it at once, and its
 # child with it), ignored (the signal is ignored when the tool starts, and the
 # grow completes), slow (needs a grow that takes time: on a volume whose grows
-# the disk paces, never one whose writes stay in the page cache).
+# the disk paces, never one whose writes stay in the page cache), terminal
+# (standard error, and standard output unless stdout_to_file, is a terminal
+# this many columns wide, which shows what the run's output shows, and the
+# progress line drawn at least progress times, or never for 0; job
+# "background" runs the tool as a background job there; an interrupt is then
+# typed, once the line has been drawn).
 # Sizing cases (sized_to) work out out, status, size and kept from what the
 # file system does with their count. Every run must end by itself and leave no
 # process of its own behind.
@@ -226,6 +235,15 @@ CASES = [
       for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGKILL)),
     on_known_volumes("interrupt-hup-ignored", within_free_space, setup=existing(b"keep"),
                      interrupt=signal.SIGHUP, ignored=True, slow=True),
+    case("terminal-quick", ["1"], sized(1), size=MiB, terminal=80, progress=0),
+    *(on_known_volumes(name, within_free_space, slow=True, **dict(dict(terminal=80, progress=3),
+                                                                   **extra))
+      for name, extra in (("progress", {}),
+                          ("progress-narrow", dict(terminal=30)),
+                          ("progress-stdout-to-file", dict(stdout_to_file=True)),
+                          ("progress-background", dict(job="background", progress=0)),
+                          ("progress-ctrl-c", dict(setup=existing(b"keep"), progress=1,
+                                                   interrupt=signal.SIGINT)))),
 ]
 
 
@@ -325,8 +343,8 @@ def supervise(command, output, progress=lambda: None, tick=lambda process: None,
     itself) and the processes that it left running in its group, which are
     killed too."""
     options.setdefault("stderr", subprocess.STDOUT)
-    with open(output, "wb") as out, subprocess.Popen(command, stdout=out, start_new_session=True,
-                                                     **options) as process:
+    with open(output, "wb") as out, subprocess.Popen(command, start_new_session=True,
+                                                     **{"stdout": out, **options}) as process:
         # Its pidfd wakes the wait the moment it ends: a sleeping poll would
         # cost a quick run in a slow guest more than the run itself.
         ended = select.poll()
@@ -367,6 +385,65 @@ def file_state(path):
     return None
 
 
+# A redraw of the progress line: to the start of the line, the line, the rest
+# of the line erased.
+REDRAWN = re.compile(rb"\r([^\r\n\033]+)\033\[K")
+# Runs the command as a background job of the terminal that it is started on,
+# as a shell with job control would: in a process group of its own, which is
+# not the terminal's foreground group. It exits as the job does.
+BACKGROUND = """import os, sys
+job = os.fork()
+if job == 0:
+    os.setpgid(0, 0)
+    os.execvp(sys.argv[1], sys.argv[1:])
+sys.exit(os.waitstatus_to_exitcode(os.waitpid(job, 0)[1]) % 256)
+"""
+
+
+def screen(written, width):
+    """What a terminal width columns wide shows once written (bytes) has been
+    written to it: its lines, without trailing blanks, and whether anything
+    went past its last column. It knows what the tool may write: text,
+    carriage returns, newlines, and erasing to the end of the line."""
+    rows, row, column, wide = [[]], 0, 0, False
+    for piece in re.split(r"(\r|\n|\033\[K)", written.decode("utf-8", errors="replace")):
+        if piece == "\r":
+            column = 0
+        elif piece == "\n":
+            row, column = row + 1, 0
+        elif piece == "\033[K":
+            del rows[row][column:]
+        for character in "" if piece in ("\r", "\n", "\033[K") else piece:
+            if column == width:  # the terminal wraps it onto the next line
+                row, column, wide = row + 1, 0, True
+            rows += [[] for _ in range(row + 1 - len(rows))]
+            rows[row] += [" "] * (column + 1 - len(rows[row]))
+            rows[row][column] = character
+            column += 1
+        rows += [[] for _ in range(row + 1 - len(rows))]
+    lines = ["".join(r).rstrip() for r in rows]
+    while lines and not lines[-1]:
+        lines.pop()
+    return lines, wide
+
+
+def terminal_faults(c, shown):
+    """What is wrong with what a case that runs on a terminal left on it."""
+    lines, wide = screen(shown, c["terminal"])
+    want = (c["out"] if not c.get("stdout_to_file") else "") + c["err"]
+    redrawn = REDRAWN.findall(shown)
+    percentages = [int(p) for p in re.findall(rb"(\d+)%", b"\n".join(redrawn))]
+    faults = [] if lines == want.splitlines() else [f"the terminal shows {lines}, not {want!r}"]
+    if wide:
+        faults.append(f"a line was wider than the terminal's {c['terminal']} columns: {shown!r:.300}")
+    if len(redrawn) < c["progress"] or (c["progress"] == 0 and redrawn):
+        faults.append(f"the progress line was drawn {len(redrawn)} times, want "
+                      + (f"{c['progress']} or more" if c["progress"] else "none") + f": {redrawn}")
+    if percentages != sorted(percentages):
+        faults.append(f"the percentage fell: {percentages}")
+    return faults
+
+
 def execute(command, c, scratch, target, grow, merge, report, **options):
     """Runs the command under supervise(); in a case that interrupts it, sends
     the case's signal once the file has grown a tenth of the way from grow's
@@ -376,16 +453,35 @@ def execute(command, c, scratch, target, grow, merge, report, **options):
     the signal came, and how long the tool took to end after it) and what
     went wrong with the run itself (it hung or was slow, it left a process
     behind, or the grow was not under way when the signal came)."""
-    sent, reported = [], [time.monotonic()]
+    sent, reported, shown = [], [time.monotonic()], bytearray()
     start, end = grow
     under_way = start + max(1, (end - start) // 10)
     out, err = os.path.join(scratch, "out"), os.path.join(scratch, "err")
+    master = None
+    if "terminal" in c:  # the terminal is standard error, and standard output unless a file
+        master, slave = pty.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, c["terminal"], 0, 0))
+        os.set_blocking(master, False)
+        options.update(stderr=slave, **({} if c.get("stdout_to_file") else {"stdout": slave}))
+        if c.get("job") == "background":
+            command = [sys.executable, "-c", BACKGROUND] + command
+
+    def read_terminal():
+        with contextlib.suppress(OSError):  # nothing more to read, or nobody left to write
+            while master is not None and (chunk := os.read(master, 4096)):
+                shown.extend(chunk)
 
     def tick(process):
         state = file_state(target)
-        if "interrupt" in c and not sent and (state or (0,))[0] >= under_way:
+        read_terminal()
+        # On a terminal the user types Ctrl-C once they have seen the line.
+        if ("interrupt" in c and not sent and (state or (0,))[0] >= under_way
+                and (master is None or REDRAWN.search(shown))):
             sent.append((time.monotonic(), state[0]))
-            process.send_signal(c["interrupt"])
+            if master is None:
+                process.send_signal(c["interrupt"])
+            else:
+                os.write(master, b"\x03")
         if report and time.monotonic() - reported[-1] > PROGRESS:
             reported.append(time.monotonic())
             report(f"{c['name']}: {reported[-1] - reported[0]:.0f} s, the file at "
@@ -393,10 +489,13 @@ def execute(command, c, scratch, target, grow, merge, report, **options):
 
     with open(err, "wb") as error_stream:
         # An interrupt is sent within a moment of the file's growing.
+        options.setdefault("stderr", subprocess.STDOUT if merge else error_stream)
         status, why, left = supervise(command, out, lambda: file_state(target), tick,
-                                      poll=0.002 if "interrupt" in c else 0.1,
-                                      stderr=subprocess.STDOUT if merge else error_stream,
-                                      **options)
+                                      poll=0.002 if "interrupt" in c else 0.1, **options)
+    if master is not None:
+        os.close(slave)
+        read_terminal()
+        os.close(master)
     note, faults = "", [why] if why else []
     if "interrupt" in c and sent:
         (when, length), ended = sent[0], time.monotonic()
@@ -411,7 +510,7 @@ def execute(command, c, scratch, target, grow, merge, report, **options):
         faults.append(f"it left processes of its own running: {left}")
     with open(out, encoding="utf-8", errors="replace") as text, \
             open(err, encoding="utf-8", errors="replace") as error_text:
-        return text.read(), error_text.read(), status, note, faults
+        return text.read(), error_text.read(), status, note, faults, bytes(shown)
 
 
 def run(binary, c, scratch, work, runner, where):
@@ -471,6 +570,8 @@ def run(binary, c, scratch, work, runner, where):
             command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
 
     def prepare_child():
+        if "terminal" in c:  # the run's own session takes it as its controlling terminal
+            fcntl.ioctl(2, termios.TIOCSCTTY, 0)
         if c.get("ignored"):
             signal.signal(c["interrupt"], signal.SIG_IGN)
         if "fsize" in c:
@@ -486,13 +587,19 @@ def run(binary, c, scratch, work, runner, where):
         where.report(c["name"])
     start = before[0] if before else 0
     asked = int(c["args"][0]) * MiB if "interrupt" in c else start
-    out, err, status, note, faults = execute(
+    out, err, status, note, faults, shown = execute(
         command, c, scratch, target, (start, asked), c.get("merge"), where.report,
         cwd=work, env=environment, umask=c.get("umask", 0o022),
         # A run that needs no more than that starts without Python's slow fork.
-        preexec_fn=prepare_child if {"ignored", "fsize", "stdout"} & c.keys() else None)
+        preexec_fn=prepare_child if {"ignored", "fsize", "stdout", "terminal"} & c.keys() else None)
     if faults:  # what it printed, and the file, say nothing when it had to be stopped
-        return faults + [f"its output: {out!r}, {err!r}"], note
+        return faults + [f"its output: {out!r}, {err!r}, {shown!r:.300}"], note
+    if "terminal" in c:  # what went to the terminal is on it, not in the files
+        faults += terminal_faults(c, shown)
+        redrawn = REDRAWN.findall(shown)
+        note = "; ".join(filter(None, [note, f"the line was drawn {len(redrawn)} times"
+                                       + (f", the last {redrawn[-1].decode()!r}" if redrawn else "")]))
+        c = dict(c, out=c["out"] if c.get("stdout_to_file") else "", err="")
     if callable(c["out"]):
         if not c["out"](out, status) or err != c["err"]:
             faults.append(f"stdout {out!r}, stderr {err!r} and status {status} disagree")

@@ -79,6 +79,8 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 busybox mount -t proc proc /proc
 busybox mount -t sysfs sysfs /sys
 busybox mount -t devtmpfs devtmpfs /dev
+busybox mkdir -p /dev/pts
+busybox mount -t devpts devpts /dev/pts
 busybox mount -t tmpfs tmpfs /tmp
 python3 /guest/guest.py inside
 busybox sync
