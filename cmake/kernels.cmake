@@ -50,9 +50,9 @@ function(bigfile_release_number codename out)
 endfunction()
 
 # dpkg, to install the Debian package, also needs a shell, rm, diff and
-# ldconfig.
+# ldconfig; ntfs-3g mounts NTFS through FUSE.
 set(BIGFILE_GUEST_PACKAGES busybox python3 strace util-linux libstdc++6
-  dpkg dash coreutils diffutils libc-bin)
+  dpkg dash coreutils diffutils libc-bin ntfs-3g)
 
 # Registers the guests' tests for this build's binary: one for each kernel
 # entry of its ABI that BIGFILE_KERNELS names (by the entry's file name), or

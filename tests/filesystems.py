@@ -37,11 +37,13 @@ class FileSystem:
     releases: the Debian releases whose kernels have it. zeroes: those whose
     kernels grow a file a step at a time, writing zeros into what each step
     allocates, so that a grow takes time and one that fails leaves the file
-    part-grown (all that have it, where it allocates)."""
+    part-grown (all that have it, where it allocates). program: the program
+    that mounts it through FUSE, as `program DEVICE DIRECTORY`, where no
+    kernel driver does."""
 
     def __init__(self, name, mkfs, mib, modules, largest, allocates=False, past_volume=None,
                  unix=True, mount=None, pages=None, no_mount=None, releases=tuple(RELEASES),
-                 zeroes=None):
+                 zeroes=None, program=None):
         self.name, self.mib, self.modules = name, mib, modules
         self.releases = releases
         self.zeroes = (releases if allocates else ()) if zeroes is None else zeroes
@@ -49,6 +51,7 @@ class FileSystem:
         self.largest, self.allocates, self.past_volume = largest, allocates, past_volume
         self.unix, self.type = unix, mount or name
         self.pages, self.no_mount = pages, no_mount
+        self.program = program
 
     def mounts_with(self, pages):
         """Whether a kernel whose pages are this many bytes mounts it."""
@@ -93,6 +96,10 @@ FILESYSTEMS = [
                zeroes=()),
     FileSystem("udf", ("udftools", ["mkudffs", "--blocksize=512"]), 64, ["udf"],
                on_every_kernel(4194304)),  # 4 TiB
+    # NTFS as most systems mount it: ntfs-3g, through FUSE. Its grows are
+    # sparse, so a file fills nothing, and its limit is the page cache's.
+    FileSystem("ntfs-3g", ("ntfs-3g", ["mkfs.ntfs", "--quiet", "--fast", "--force"]), 72, ["fuse"],
+               PAGE_CACHE, unix=False, program="ntfs-3g", no_mount="all, through FUSE"),
 ]
 BY_NAME = {fs.name: fs for fs in FILESYSTEMS}
 

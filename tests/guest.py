@@ -412,7 +412,10 @@ def mount(fs, name, device, cases):
     os.makedirs(mount_point)
     if device is None:
         return None, every_case("FAIL", f"the kernel did not see the partition {name}", cases)
-    done = subprocess.run(["busybox", "mount", "-t", fs.type, device, mount_point],
+    if fs.program and not shutil.which(fs.program):
+        return None, every_case("skipped", f"the guest has no {fs.program} to mount it", cases)
+    mounter = [fs.program] if fs.program else ["busybox", "mount", "-t", fs.type]
+    done = subprocess.run(mounter + [device, mount_point],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, check=False)
     mounts = done.returncode == 0
     if mounts != fs.mounts_with(pages):
