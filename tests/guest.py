@@ -51,6 +51,7 @@ MARK = "bigfile-guest:"
 # runs. Its kernel boots quiet: printing every message on an emulated serial
 # port is slow, and the Raspberry Pi's never finished loading raid6_pq so.
 STALLED = 300
+STARTED = 180  # a kernel starts the guest's init within this, or boots again
 # What the root leaves out of the guest, as patterns of paths: the kernel's
 # other modules, the documents and data that nothing in the guest reads,
 # udev's and the C library's character sets, dpkg's state, the parts of
@@ -325,6 +326,32 @@ def kernel_modules_for(kernel_root, board, release):
     return list(dict.fromkeys(files)), missing, version  # each once, in its first place
 
 
+def run_guest(command, log, seconds):
+    """Runs the guest's QEMU under supervise(), its console going to log;
+    returns its status and why it was stopped. A kernel that has not started
+    the guest's init within STARTED seconds is stopped and booted once more:
+    the Raspberry Pi's kernel once sat idle before init for minutes, on a
+    board that boots in 20 s, and did not do so again."""
+    for attempt in (1, 2):
+        started, stuck, spoke = time.monotonic(), [], [attempt > 1]
+
+        def tick(process):
+            if spoke[0] or stuck or time.monotonic() - started < STARTED:
+                return
+            spoke[0] = MARK.encode() in pathlib.Path(log).read_bytes()
+            if not spoke[0]:
+                stuck.append(True)
+                process.terminate()
+
+        status, why, _ = supervise(command, log, tick=tick, stalled=STALLED, most=seconds,
+                                   stdin=subprocess.DEVNULL)
+        if not stuck:
+            return status, why
+        print(f"the kernel had not started the guest's init after {STARTED} s; booting again",
+              flush=True)
+    return status, why
+
+
 def boot(options, qemu):
     roots = [pathlib.Path(stamp).read_text(encoding="utf-8").strip()
              for stamp in (options.kernel_stamp, options.stamp)]
@@ -362,8 +389,7 @@ def boot(options, qemu):
         command += ["-dtb", only(kernel_root, options.dtb)]
     print(f"booting {version}: {' '.join(command)}", flush=True)
     log = os.path.join(options.results, "console.log")
-    status, why, _ = supervise(command, log, stalled=STALLED, most=options.seconds,
-                               stdin=subprocess.DEVNULL)
+    status, why = run_guest(command, log, options.seconds)
     console = pathlib.Path(log).read_text(encoding="utf-8", errors="replace")
     os.remove(initrd)
     os.remove(disk)
