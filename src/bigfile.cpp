@@ -121,10 +121,19 @@ struct Sample {
 };
 struct Progress {
     off64_t asked;
-    std::array<Sample, rate_window> samples;
+    std::array<Sample, rate_window> samples; // the oldest first
     std::size_t taken;
     bool drawn;
 };
+// How fast the file grew, and over how many seconds that was measured.
+struct Rate {
+    double bytes_per_second;
+    double seconds;
+};
+// The line's parts, in the order that they are kept when it must be cut: the
+// lengths, the percentage, the rate and the time left.
+constexpr std::size_t part_size = 48;
+using Parts = std::array<std::array<char, part_size>, 4>;
 
 // Whether standard error is the terminal that the tool is in the foreground
 // of: only then is a line drawn there. A pipe, a file, a terminal that is not
@@ -151,13 +160,91 @@ void clear_progress(Progress &progress)
     }
 }
 
-// Redraws the line from the file's length now: the length and the length
-// asked (in GiB from 1 GiB on, else MiB), the percentage, the rate over the
-// last few seconds, and the time left, which shows only once the rate has
-// been measured over three seconds, so that it means something. The line is
-// cut to fit the terminal, leaving its last column free so that it never
-// wraps: the time left goes first, then the rate, then the percentage; when
-// not even the lengths fit, nothing is drawn.
+// Adds a sample of the file's length, dropping the oldest beyond the window;
+// returns the rate at which the file grew over the window.
+Rate sample(Progress &progress, const Sample &now)
+{
+    auto &samples = progress.samples;
+    if (progress.taken == samples.size()) {
+        std::rotate(samples.begin(), samples.begin() + 1, samples.end());
+        --progress.taken;
+    }
+    samples[progress.taken++] = now;
+    const double seconds = now.seconds - samples[0].seconds;
+    const auto grown = static_cast<double>(now.length - samples[0].length);
+    return {seconds > 0 ? grown / seconds : 0, seconds};
+}
+
+// Words the line's parts: the file's length of the length asked (in GiB from
+// 1 GiB on, else MiB), the percentage, the rate, once there is one, and the
+// time left, rounded up, once the rate has been measured over three seconds,
+// so that it means something.
+Parts describe(const Progress &progress, off64_t length, const Rate &rate)
+{
+    const off64_t asked = progress.asked;
+    constexpr double kibibyte = 1024;
+    constexpr double mebibyte = kibibyte * kibibyte;
+    constexpr double gibibyte = mebibyte * kibibyte;
+    const bool in_gib = static_cast<double>(asked) >= gibibyte;
+    const double unit = in_gib ? gibibyte : mebibyte;
+    const char *unit_name = in_gib ? "GiB" : "MiB";
+    Parts parts{};
+    (void)std::snprintf(parts[0].data(), part_size, "%.1f %s of %.1f %s",
+                        static_cast<double>(length) / unit, unit_name,
+                        static_cast<double>(asked) / unit, unit_name);
+    constexpr std::int64_t percent = 100;
+    (void)std::snprintf(parts[1].data(), part_size, "  %" PRId64 "%%",
+                        std::int64_t{length} * percent / asked);
+    const double per_second = rate.bytes_per_second;
+    if (per_second > 0) {
+        const bool in_mib = per_second >= mebibyte;
+        (void)std::snprintf(parts[2].data(), part_size, "  %.1f %s/s",
+                            per_second / (in_mib ? mebibyte : kibibyte), in_mib ? "MiB" : "KiB");
+    }
+    constexpr double meaningful = 3;
+    if (rate.seconds >= meaningful && per_second > 0) {
+        constexpr std::int64_t minute = 60;
+        constexpr std::int64_t hour = 60 * minute;
+        const auto step = std::max<std::int64_t>(1, static_cast<std::int64_t>(per_second));
+        const std::int64_t left = (asked - length + step - 1) / step;
+        if (left >= hour) {
+            (void)std::snprintf(parts[3].data(), part_size,
+                                "  %" PRId64 ":%02" PRId64 ":%02" PRId64 " left", left / hour,
+                                left % hour / minute, left % minute);
+        } else {
+            (void)std::snprintf(parts[3].data(), part_size, "  %" PRId64 ":%02" PRId64 " left",
+                                left / minute, left % minute);
+        }
+    }
+    return parts;
+}
+
+// Draws as many of the parts, from the first, as fit the terminal with its
+// last column left free, so that the line never wraps; when not even the
+// first fits, nothing is drawn.
+void draw(Progress &progress, const Parts &parts)
+{
+    const auto room = static_cast<std::size_t>(terminal_width() - 1);
+    std::array<char, part_size * 4> line{};
+    std::size_t width = 0;
+    for (const auto &part : parts) {
+        width += std::strlen(part.data());
+        if (width > room) {
+            break;
+        }
+        (void)std::strncat(line.data(), part.data(), part_size);
+    }
+    if (line[0] == '\0') {
+        clear_progress(progress);
+        return;
+    }
+    (void)std::fprintf(stderr, "\r%s\033[K", line.data());
+    progress.drawn = true;
+}
+
+// Redraws the line from the file's length now, while the file is still
+// growing towards the length asked and the tool is in the terminal's
+// foreground; otherwise clears it.
 void show_progress(int fd, Progress &progress)
 {
     const off64_t length = length_now(fd);
@@ -167,69 +254,10 @@ void show_progress(int fd, Progress &progress)
         clear_progress(progress);
         return;
     }
-    auto &samples = progress.samples; // the oldest first
-    if (progress.taken == samples.size()) {
-        std::rotate(samples.begin(), samples.begin() + 1, samples.end());
-        --progress.taken;
-    }
     constexpr double nanosecond = 1e-9;
-    samples[progress.taken++] = {
-        static_cast<double>(now.tv_sec) + nanosecond * static_cast<double>(now.tv_nsec), length};
-    const double measured = samples[progress.taken - 1].seconds - samples[0].seconds;
-    const double rate =
-        measured > 0 ? static_cast<double>(length - samples[0].length) / measured : 0;
-
-    constexpr double kibibyte = 1024;
-    constexpr double mebibyte = kibibyte * kibibyte;
-    constexpr double gibibyte = mebibyte * kibibyte;
-    const bool in_gib = static_cast<double>(progress.asked) >= gibibyte;
-    const double unit = in_gib ? gibibyte : mebibyte;
-    const char *unit_name = in_gib ? "GiB" : "MiB";
-    constexpr std::size_t field_size = 48;
-    std::array<std::array<char, field_size>, 4> fields{}; // in the order that they stay
-    (void)std::snprintf(fields[0].data(), field_size, "%.1f %s of %.1f %s",
-                        static_cast<double>(length) / unit, unit_name,
-                        static_cast<double>(progress.asked) / unit, unit_name);
-    constexpr std::int64_t percent = 100;
-    (void)std::snprintf(fields[1].data(), field_size, "  %" PRId64 "%%",
-                        std::int64_t{length} * percent / progress.asked);
-    if (rate > 0) {
-        const bool in_mib = rate >= mebibyte;
-        (void)std::snprintf(fields[2].data(), field_size, "  %.1f %s/s",
-                            rate / (in_mib ? mebibyte : kibibyte), in_mib ? "MiB" : "KiB");
-    }
-    constexpr double meaningful = 3; // seconds of rate before the time left means anything
-    if (measured >= meaningful && rate > 0) {
-        constexpr std::int64_t minute = 60;
-        constexpr std::int64_t hour = 60 * minute;
-        // Whole seconds, rounded up: never "0:00" while it runs.
-        const auto per_second = std::max<std::int64_t>(1, static_cast<std::int64_t>(rate));
-        const std::int64_t left = (progress.asked - length + per_second - 1) / per_second;
-        if (left >= hour) {
-            (void)std::snprintf(fields[3].data(), field_size,
-                                "  %" PRId64 ":%02" PRId64 ":%02" PRId64 " left", left / hour,
-                                left % hour / minute, left % minute);
-        } else {
-            (void)std::snprintf(fields[3].data(), field_size, "  %" PRId64 ":%02" PRId64 " left",
-                                left / minute, left % minute);
-        }
-    }
-    const auto room = static_cast<std::size_t>(terminal_width() - 1);
-    std::size_t width = 0;
-    std::size_t kept = 0;
-    while (kept < fields.size() && width + std::strlen(fields[kept].data()) <= room) {
-        width += std::strlen(fields[kept++].data());
-    }
-    if (kept == 0) {
-        clear_progress(progress);
-        return;
-    }
-    std::array<char, field_size * 4> line{};
-    for (std::size_t field = 0; field < kept; ++field) {
-        (void)std::strncat(line.data(), fields[field].data(), field_size);
-    }
-    (void)std::fprintf(stderr, "\r%s\033[K", line.data());
-    progress.drawn = true;
+    const double seconds =
+        static_cast<double>(now.tv_sec) + nanosecond * static_cast<double>(now.tv_nsec);
+    draw(progress, describe(progress, length, sample(progress, {seconds, length})));
 }
 
 // Sets the file's length with one length call, made by a child process that
