@@ -314,10 +314,14 @@ int set_length(int fd, off64_t length, const sigset_t &held)
             (void)kill(child, SIGKILL);
         }
     }
-    clear_progress(progress);
     int status = 0;
-    if (waitpid(child, &status, 0) < 0) {
-        return errno;
+    const pid_t reaped = waitpid(child, &status, 0);
+    const int wait_error = errno;
+    // Cleared once the child is gone: a Ctrl-C that the terminal echoes as it
+    // signals lands on the line while the tool waits, and goes with it.
+    clear_progress(progress);
+    if (reaped < 0) {
+        return wait_error;
     }
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
