@@ -127,7 +127,7 @@ struct Progress {
 };
 // How fast the file grew, and over how many seconds that was measured.
 struct Rate {
-    double bytes_per_second;
+    double mebibytes_per_second;
     double seconds;
 };
 // The line's parts, in the order that they are kept when it must be cut: the
@@ -160,6 +160,20 @@ void clear_progress(Progress &progress)
     }
 }
 
+// Bytes as mebibytes, to the KiB. The whole MiB and the KiB are each shifted
+// into 32 bits before they become floating point: a 32-bit build then needs
+// no 64-bit arithmetic from GCC's runtime library, which most 32-bit ports
+// link as a shared library that the package does not depend on.
+double in_mebibytes(off64_t bytes)
+{
+    constexpr int kibibyte_bits = 10;
+    constexpr off64_t kibibytes = (off64_t{1} << kibibyte_bits) - 1;
+    constexpr double kibibytes_in_mebibyte = 1024;
+    const auto whole = static_cast<long>(bytes >> (2 * kibibyte_bits));
+    const auto part = static_cast<long>((bytes >> kibibyte_bits) & kibibytes);
+    return static_cast<double>(whole) + static_cast<double>(part) / kibibytes_in_mebibyte;
+}
+
 // Adds a sample of the file's length, dropping the oldest beyond the window;
 // returns the rate at which the file grew over the window.
 Rate sample(Progress &progress, const Sample &now)
@@ -171,7 +185,7 @@ Rate sample(Progress &progress, const Sample &now)
     }
     samples[progress.taken++] = now;
     const double seconds = now.seconds - samples[0].seconds;
-    const auto grown = static_cast<double>(now.length - samples[0].length);
+    const double grown = in_mebibytes(now.length - samples[0].length);
     return {seconds > 0 ? grown / seconds : 0, seconds};
 }
 
@@ -181,39 +195,39 @@ Rate sample(Progress &progress, const Sample &now)
 // so that it means something.
 Parts describe(const Progress &progress, off64_t length, const Rate &rate)
 {
-    const off64_t asked = progress.asked;
     constexpr double kibibyte = 1024;
-    constexpr double mebibyte = kibibyte * kibibyte;
-    constexpr double gibibyte = mebibyte * kibibyte;
-    const bool in_gib = static_cast<double>(asked) >= gibibyte;
-    const double unit = in_gib ? gibibyte : mebibyte;
+    const double done = in_mebibytes(length);
+    const double asked = in_mebibytes(progress.asked);
+    const bool in_gib = asked >= kibibyte;
+    const double unit = in_gib ? kibibyte : 1;
     const char *unit_name = in_gib ? "GiB" : "MiB";
     Parts parts{};
-    (void)std::snprintf(parts[0].data(), part_size, "%.1f %s of %.1f %s",
-                        static_cast<double>(length) / unit, unit_name,
-                        static_cast<double>(asked) / unit, unit_name);
-    constexpr std::int64_t percent = 100;
-    (void)std::snprintf(parts[1].data(), part_size, "  %" PRId64 "%%",
-                        std::int64_t{length} * percent / asked);
-    const double per_second = rate.bytes_per_second;
+    (void)std::snprintf(parts[0].data(), part_size, "%.1f %s of %.1f %s", done / unit, unit_name,
+                        asked / unit, unit_name);
+    constexpr double percent = 100;
+    constexpr long almost_all = 99; // until the grow ends, which clears the line
+    const auto share = static_cast<long>(percent * done / asked);
+    (void)std::snprintf(parts[1].data(), part_size, "  %ld%%", std::min(share, almost_all));
+    const double per_second = rate.mebibytes_per_second;
     if (per_second > 0) {
-        const bool in_mib = per_second >= mebibyte;
+        const bool in_mib = per_second >= 1;
         (void)std::snprintf(parts[2].data(), part_size, "  %.1f %s/s",
-                            per_second / (in_mib ? mebibyte : kibibyte), in_mib ? "MiB" : "KiB");
+                            per_second * (in_mib ? 1 : kibibyte), in_mib ? "MiB" : "KiB");
     }
     constexpr double meaningful = 3;
-    if (rate.seconds >= meaningful && per_second > 0) {
-        constexpr std::int64_t minute = 60;
-        constexpr std::int64_t hour = 60 * minute;
-        const auto step = std::max<std::int64_t>(1, static_cast<std::int64_t>(per_second));
-        const std::int64_t left = (asked - length + step - 1) / step;
+    constexpr long minute = 60;
+    constexpr long hour = 60 * minute;
+    constexpr double longest = 100.0 * hour; // past that, no time left means anything
+    const double seconds_left = per_second > 0 ? (asked - done) / per_second : 0;
+    if (rate.seconds >= meaningful && per_second > 0 && seconds_left < longest) {
+        auto left = static_cast<long>(seconds_left);
+        left += static_cast<double>(left) < seconds_left ? 1 : 0; // rounded up: never "0:00"
         if (left >= hour) {
-            (void)std::snprintf(parts[3].data(), part_size,
-                                "  %" PRId64 ":%02" PRId64 ":%02" PRId64 " left", left / hour,
+            (void)std::snprintf(parts[3].data(), part_size, "  %ld:%02ld:%02ld left", left / hour,
                                 left % hour / minute, left % minute);
         } else {
-            (void)std::snprintf(parts[3].data(), part_size, "  %" PRId64 ":%02" PRId64 " left",
-                                left / minute, left % minute);
+            (void)std::snprintf(parts[3].data(), part_size, "  %ld:%02ld left", left / minute,
+                                left % minute);
         }
     }
     return parts;
@@ -254,9 +268,9 @@ void show_progress(int fd, Progress &progress)
         clear_progress(progress);
         return;
     }
-    constexpr double nanosecond = 1e-9;
-    const double seconds =
-        static_cast<double>(now.tv_sec) + nanosecond * static_cast<double>(now.tv_nsec);
+    constexpr double nanosecond = 1e-9; // the clock's seconds since boot fit in a long
+    const double seconds = static_cast<double>(static_cast<long>(now.tv_sec)) +
+                           nanosecond * static_cast<double>(now.tv_nsec);
     draw(progress, describe(progress, length, sample(progress, {seconds, length})));
 }
 
