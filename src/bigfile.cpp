@@ -289,8 +289,9 @@ void show_progress(int fd, Progress &progress)
 //
 // A call that runs past a second shows its progress on the terminal, redrawn
 // each second that the wait finds nothing (see show_progress); the line is
-// cleared before the tool writes anything else. A quicker call makes the same
-// system calls as one that shows nothing.
+// cleared before the tool writes anything else, by the interrupted message
+// itself when a signal stopped the call (see report_interruption). A quicker
+// call makes the same system calls as one that shows nothing.
 //
 // The child dies with the tool: should the tool be killed outright (SIGKILL,
 // the out-of-memory killer), nothing is left making the length call unseen.
@@ -331,9 +332,9 @@ int set_length(int fd, off64_t length, const sigset_t &held)
     int status = 0;
     const pid_t reaped = waitpid(child, &status, 0);
     const int wait_error = errno;
-    // Cleared once the child is gone: a Ctrl-C that the terminal echoes as it
-    // signals lands on the line while the tool waits, and goes with it.
-    clear_progress(progress);
+    if (stop == 0) { // a stopped call's line goes with the interrupted message
+        clear_progress(progress);
+    }
     if (reaped < 0) {
         return wait_error;
     }
@@ -353,9 +354,9 @@ void report_length_failure(int length_error)
 // allocate and zero the new part as they grow the file, and when the volume
 // fills they fail with the file grown as far as the space went. The length that the
 // file had is put back, so that a failure changes nothing; putting it back
-// can fail too, and that is said, never hidden. Returns whether the file has
-// its old length again.
-bool put_back_length(int fd, off64_t before, const char *why)
+// can fail too, and that is said, never hidden, after the prefix. Returns
+// whether the file has its old length again.
+bool put_back_length(int fd, off64_t before, const char *prefix)
 {
     const off64_t after = length_now(fd);
     if (before < 0 || after == before) {
@@ -363,7 +364,7 @@ bool put_back_length(int fd, off64_t before, const char *why)
     }
     if (ftruncate64(fd, before) < 0) {
         const int put_back_error = errno;
-        (void)std::fprintf(stderr, "bigfile: %scannot put back the length %" PRId64 ": %s\n", why,
+        (void)std::fprintf(stderr, "%scannot put back the length %" PRId64 ": %s\n", prefix,
                            std::int64_t{before}, std::strerror(put_back_error));
         return false;
     }
@@ -371,11 +372,18 @@ bool put_back_length(int fd, off64_t before, const char *why)
 }
 
 // A stopped length call may have grown the file part of the way: its length
-// is put back, and that is said on standard error.
+// is put back, and that is said on standard error. On a terminal the message
+// first clears the line, in the same write: the progress line, and the ^C
+// that the terminal echoes after it has sent SIGINT, which may land at any
+// moment until then.
 void report_interruption(int fd, off64_t before)
 {
-    if (put_back_length(fd, before, "interrupted: ")) {
-        (void)std::fprintf(stderr, "bigfile: interrupted: put back the length %" PRId64 "\n",
+    const char *clear_line = isatty(STDERR_FILENO) != 0 ? "\r\033[K" : "";
+    constexpr std::size_t prefix_size = 32;
+    std::array<char, prefix_size> prefix{};
+    (void)std::snprintf(prefix.data(), prefix_size, "%sbigfile: interrupted: ", clear_line);
+    if (put_back_length(fd, before, prefix.data())) {
+        (void)std::fprintf(stderr, "%sput back the length %" PRId64 "\n", prefix.data(),
                            std::int64_t{before});
     }
 }
@@ -430,7 +438,7 @@ int main(int argc, char *argv[])
     }
     if (outcome > 0) {
         report_length_failure(outcome);
-        (void)put_back_length(fd, before, "");
+        (void)put_back_length(fd, before, "bigfile: ");
         (void)close(fd);
         return length_failed;
     }
