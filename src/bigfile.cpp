@@ -332,7 +332,8 @@ int set_length(int fd, off64_t length, const sigset_t &held)
     int status = 0;
     const pid_t reaped = waitpid(child, &status, 0);
     const int wait_error = errno;
-    if (stop == 0) { // a stopped call's line goes with the interrupted message
+    const bool interrupted = reaped >= 0 && stop != 0 && !WIFEXITED(status);
+    if (!interrupted) { // an interrupted call's line goes with the interrupted message
         clear_progress(progress);
     }
     if (reaped < 0) {
@@ -341,7 +342,7 @@ int set_length(int fd, off64_t length, const sigset_t &held)
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
     }
-    return stop != 0 ? -stop : EINTR; // killed by someone else, the call did not finish
+    return interrupted ? -stop : EINTR; // or killed by someone else: the call did not finish
 }
 
 // The line shows the length call's own error number, and its text.
