@@ -507,8 +507,8 @@ def inside():
         command = [sys.executable, "/guest/cases.py", "/guest/bigfile", "--kernel-bits", bits,
                    "--kernel-release", str(config["release"]), "--progress",
                    "--filesystem", name.removesuffix(PACED)]
-        if grows(name, config["volumes"]):
-            command += ["--grows", grows(name, config["volumes"])]
+        how = grows(name, config["volumes"])
+        command += ["--grows", how] if how else []
         place = ["--work-root", places[name]] if places[name] else []
         # Its progress goes to the console as it comes; its results, after.
         done = subprocess.run(command + place, stdout=subprocess.PIPE, text=True, check=False)
