@@ -331,9 +331,13 @@ def kernel_modules_for(kernel_root, board, release):
 
 
 def run_guest(command, log, seconds):
-    """Runs the guest's QEMU under supervise(), its console going to log;
-    returns its status and why it was stopped. A guest that has not booted
-    within BOOTED seconds is stopped and booted once more."""
+    """Runs the guest's QEMU under supervise(), its console going to log,
+    within seconds; returns its status and why it was stopped. A guest that
+    has not booted within BOOTED seconds, or that ends or hangs before it has
+    run its table, is booted once more in the time left, its first console
+    kept beside log: an emulated board has hung on a loaded machine, and
+    did not when booted again. One that fails so twice fails."""
+    deadline = time.monotonic() + seconds
     for attempt in (1, 2):
         started, stuck, booted = time.monotonic(), [], [attempt > 1]
 
@@ -345,14 +349,16 @@ def run_guest(command, log, seconds):
                 stuck.append(True)
                 process.terminate()
 
-        status, why, _ = supervise(command, log, tick=tick, stalled=STALLED, most=seconds,
-                                   stdin=subprocess.DEVNULL)
-        if not stuck:
+        status, why, _ = supervise(command, log, tick=tick, stalled=STALLED,
+                                   most=deadline - time.monotonic(), stdin=subprocess.DEVNULL)
+        console = pathlib.Path(log).read_text(encoding="utf-8", errors="replace")
+        if f"{MARK} done" in console or attempt == 2 or time.monotonic() >= deadline:
             return status, why
-        print(f"the guest had not booted and loaded its modules after {BOOTED} s; the last "
-              "lines of its console:\n" + "\n".join(pathlib.Path(log).read_text(
-                  encoding="utf-8", errors="replace").splitlines()[-3:]) + "\nbooting it again",
-              flush=True)
+        why = (f"it had not booted and loaded its modules after {BOOTED} s" if stuck
+               else why or f"qemu exited with {status}")
+        os.replace(log, log.removesuffix(".log") + ".first.log")
+        print(f"the guest did not finish: {why}; the last lines of its console:\n"
+              + "\n".join(console.splitlines()[-5:]) + "\nbooting it again", flush=True)
     return status, why
 
 
