@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "progress.hpp"
+#include "usage.hpp"
 
 static_assert(sizeof(off64_t) == sizeof(std::int64_t), "the length call needs 64-bit lengths");
 
@@ -250,6 +251,10 @@ int main(int argc, char *argv[])
     // call that may take minutes, in order with standard error, and with no
     // buffer to set up.
     (void)std::setvbuf(stdout, nullptr, _IONBF, 0);
+
+    if (argc >= 2 && asks_about_tool(argv[1])) {
+        return answer(argv[1]); // and the file is not touched
+    }
 
     std::int32_t total = 0;
     if (argc >= 2) {

@@ -90,6 +90,15 @@ def status_agrees_with_last_line(out, status):
     return status in ends and re.fullmatch(head + ends[status], out) is not None
 
 
+def usage_shown(out, status):
+    return status == 0 and re.fullmatch(r"usage: bigfile \[COUNT\]\n.*\nThe manual: man bigfile\n",
+                                        out, re.DOTALL) is not None
+
+
+def version_shown(out, status):
+    return status == 0 and re.fullmatch(r"bigfile \d+\.\d+\.\d+\n", out) is not None
+
+
 def case(name, args, out, err="", status=0, size=None, **extra):
     return dict(name=name, args=args, out=out, err=err, status=status, size=size, **extra)
 
@@ -230,6 +239,18 @@ CASES = [
     case("stdout-reader-gone", ["1"], "", size=MiB, stdout="broken-pipe"),
     case("permission-denied", ["1"], "total=1\n", "bigfile: Permission denied\n", 255,
          unprivileged=True, absent=True, unix=True),
+    # Asking about the tool touches no file; the words nearest to those
+    # questions are counts, as ever.
+    *(case(f"{word.lstrip('-')}-{outcome}", [word], shown,
+           **(dict(setup=existing(PATTERN), kept=True) if outcome == "keeps-file" else
+              dict(absent=True)))
+      for word, shown in (("--help", usage_shown), ("-h", usage_shown),
+                          ("--version", version_shown))
+      for outcome in ("keeps-file", "creates-nothing")),
+    case("help-stdout-full", ["--help"], "", status=1, stdout="full", absent=True),
+    *(sized_to(name, word, 0, setup=existing(b"data"))
+      for name, word in (("helpx", "--helpx"), ("hx", "-hx"), ("double-dash", "--"),
+                         ("dash", "-"))),
     *(on_known_volumes(f"interrupt-{stop.name[3:].lower()}", within_free_space,
                        setup=existing(b"keep"), interrupt=stop, slow=True)
       for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGKILL)),
