@@ -18,9 +18,12 @@
 #   BIGFILE_KERNEL_QEMU_PACKAGE  the Debian package of that program
 #   BIGFILE_KERNEL_CONSOLE       the console device, for console=
 # and, where the board needs other than the defaults:
-#   BIGFILE_KERNEL_DISK          QEMU's words that attach the one disk, {disk},
-#                                whose writes QEMU holds to {pace} bytes a second
-#                                (a virtio disk on PCI)
+#   BIGFILE_KERNEL_DISK          QEMU's words that attach the disks: {disk}, and
+#                                {paced} for the volumes of the slow grows, whose
+#                                writes QEMU holds to {pace} bytes a second; a
+#                                board with room for one disk names {disk} alone,
+#                                paced, and holds every volume there (two virtio
+#                                disks on PCI)
 #   BIGFILE_KERNEL_MODULES       the modules that the kernel needs to see it
 #                                (virtio_pci virtio_blk)
 #   BIGFILE_KERNEL_MEMORY        MiB of memory (1024)
@@ -28,6 +31,8 @@
 #   BIGFILE_KERNEL_IMAGE         the kernel's file in the root (boot/vmlinuz-*)
 #   BIGFILE_KERNEL_DTB           the device tree's file in the root (none)
 #   BIGFILE_KERNEL_ARGUMENTS     more words for the kernel's command line
+#   BIGFILE_KERNEL_SECONDS       about how long its guest's test takes here
+#                                (150), so that ctest starts the longest first
 include_guard(GLOBAL)
 
 # Debian's releases that the kernels come from, oldest first, by code name and
@@ -56,8 +61,8 @@ set(BIGFILE_GUEST_PACKAGES busybox python3 strace util-linux libstdc++6
 
 # Registers the guests' tests for this build's binary: one for each kernel
 # entry of its ABI that BIGFILE_KERNELS names (by the entry's file name), or
-# all. case_names: the table's cases.
-function(bigfile_add_kernel_tests cases_names)
+# all.
+function(bigfile_add_kernel_tests)
   set(arch ${BIGFILE_DEBIAN_ARCH})
   file(GLOB entries RELATIVE ${PROJECT_SOURCE_DIR}/cmake/kernels
     ${PROJECT_SOURCE_DIR}/cmake/kernels/*.cmake)
@@ -77,11 +82,15 @@ function(bigfile_add_kernel_tests cases_names)
     set(processors 1)
   endif()
   set(packed FALSE)
+  set(pack_cost 0)
   foreach(entry IN LISTS entries)
     if(entry IN_LIST kernels AND entry MATCHES "^${arch}(-[0-9]+)?$")
       string(REGEX REPLACE "^${arch}" "${arch}-kernel" name ${entry})
-      bigfile_add_kernel(${entry} ${name} "${cases_names}" ${processors})
+      bigfile_add_kernel(${entry} ${name} ${processors})
       set(packed TRUE)
+      if(cost GREATER pack_cost)
+        set(pack_cost ${cost})
+      endif()
     endif()
   endforeach()
   if(packed)
@@ -93,22 +102,26 @@ function(bigfile_add_kernel_tests cases_names)
       --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${CMAKE_CURRENT_BINARY_DIR}/packing
       -D CPACK_OUTPUT_FILE_PREFIX=${CMAKE_CURRENT_BINARY_DIR}/package)
     set_tests_properties(${arch}/pack PROPERTIES FIXTURES_SETUP ${arch}-package
-      RESOURCE_LOCK bigfile-build)
+      RESOURCE_LOCK bigfile-build COST ${pack_cost} LABELS guest)
   endif()
 endfunction()
 
-# The tests of one kernel entry, named name.
-function(bigfile_add_kernel entry name cases_names processors)
+# The tests of one kernel entry, named name; sets cost, the seconds that its
+# guest takes, in the caller's scope.
+function(bigfile_add_kernel entry name processors)
   set(arch ${BIGFILE_DEBIAN_ARCH})
   set(BIGFILE_KERNEL_RELEASE bookworm)
-  set(BIGFILE_KERNEL_DISK -drive if=none,id=disk,format=raw,cache=unsafe,file={disk},throttling.bps-write={pace}
-                          -device virtio-blk-pci,drive=disk)
+  set(BIGFILE_KERNEL_DISK -drive if=none,id=disk,format=raw,cache=unsafe,file={disk}
+                          -device virtio-blk-pci,drive=disk
+                          -drive if=none,id=paced,format=raw,cache=unsafe,file={paced},throttling.bps-write={pace}
+                          -device virtio-blk-pci,drive=paced)
   set(BIGFILE_KERNEL_MODULES virtio_pci virtio_blk)
   set(BIGFILE_KERNEL_MEMORY 1024)
   set(BIGFILE_KERNEL_PROCESSORS ${processors})
   set(BIGFILE_KERNEL_IMAGE boot/vmlinuz-*)
   set(BIGFILE_KERNEL_DTB "")
   set(BIGFILE_KERNEL_ARGUMENTS "")
+  set(BIGFILE_KERNEL_SECONDS 150)
   include(${PROJECT_SOURCE_DIR}/cmake/kernels/${entry}.cmake)
   if(BIGFILE_KERNEL_PROCESSORS LESS processors)
     set(processors ${BIGFILE_KERNEL_PROCESSORS})
@@ -116,9 +129,17 @@ function(bigfile_add_kernel entry name cases_names processors)
   bigfile_release_number(${BIGFILE_KERNEL_RELEASE} release)
   bigfile_release_number("${BIGFILE_HOST_RELEASE}" host_release)
   set(userland ${BIGFILE_KERNEL_RELEASE})
+  set(new_library --new-library)
   if(host_release GREATER release)
     set(userland ${BIGFILE_HOST_RELEASE})
   endif()
+  # The host's table ran every case on this release's C library, Debian's own
+  # of the ABI: the guest runs again only the cases of its kernel and file
+  # systems, unless its C library is another release's.
+  if(userland STREQUAL BIGFILE_HOST_RELEASE)
+    set(new_library "")
+  endif()
+  set(cost ${BIGFILE_KERNEL_SECONDS} PARENT_SCOPE)
 
   # Each program that is missing shows as a skipped test named for its
   # package; the mkfs tools' volumes are left out, the rest need them all.
@@ -172,14 +193,11 @@ function(bigfile_add_kernel entry name cases_names processors)
     VERBATIM)
   set(package ${CMAKE_CURRENT_BINARY_DIR}/package/bigfile_${PROJECT_VERSION}_${arch}.deb)
 
-  execute_process(COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/filesystems.py --names
-    OUTPUT_VARIABLE filesystems OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-  string(REPLACE "\n" ";" filesystems "${filesystems}")
-  set(results "")
-  foreach(filesystem IN LISTS filesystems)
-    list(TRANSFORM cases_names PREPEND ${filesystem}/ OUTPUT_VARIABLE cases)
-    list(APPEND results ${cases})
-  endforeach()
+  # The results that the guest writes: the cases whose outcome can differ
+  # there from the host's table, on each file system.
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${guest_py} list --release ${release} ${new_library}
+    OUTPUT_VARIABLE results OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  string(REPLACE "\n" ";" results "${results}")
 
   # ctest reads this when it runs, so that a guest whose packages could not
   # be fetched shows as one skipped test that says why.
@@ -190,7 +208,7 @@ function(bigfile_add_kernel entry name cases_names processors)
   if(BIGFILE_KERNEL_DTB)
     set(dtb "--dtb \"${BIGFILE_KERNEL_DTB}\"")
   endif()
-  set(label "${name} ${BIGFILE_KERNEL_PACKAGE} under ${qemu}")
+  set(label "guest;${name} ${BIGFILE_KERNEL_PACKAGE} under ${qemu}")
   string(CONFIGURE [[
 if(NOT EXISTS "@guest@/root")
   add_test(@name@/fetched "@CMAKE_COMMAND@" -E false)
@@ -207,15 +225,15 @@ else()
       --binary "$<TARGET_FILE:bigfile>" --console @BIGFILE_KERNEL_CONSOLE@
       --image "@BIGFILE_KERNEL_IMAGE@" @dtb@ --append "@BIGFILE_KERNEL_ARGUMENTS@"
       --memory @BIGFILE_KERNEL_MEMORY@ --processors @processors@ --modules "@modules@"
-      --package "@package@" --results "@guest@/results" --seconds 2400
+      --package "@package@" --results "@guest@/results" --seconds 2400 @new_library@
       -- "@qemu_words@" "@disk_words@")
     set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@
       FIXTURES_REQUIRED @arch@-package TIMEOUT 2700
       PROCESSORS @processors@
-      COST 1000 LABELS "@label@" SKIP_RETURN_CODE 77)
+      COST @BIGFILE_KERNEL_SECONDS@ LABELS "@label@" SKIP_RETURN_CODE 77)
     # Each case's result is a file that the boot wrote; the guest's own tmpfs
     # goes without a name: ARCH-kernel/CASE.
-    foreach(result IN ITEMS @results@)
+    foreach(result IN ITEMS @results@ first-boot)
       string(REGEX REPLACE "^tmpfs/" "" test ${result})
       add_test(@name@/${test} "@CMAKE_COMMAND@" -E cat "@guest@/results/${result}")
       set_tests_properties(@name@/${test} PROPERTIES FIXTURES_REQUIRED @name@

@@ -59,6 +59,16 @@ GRACE = 5  # between asking a run to stop with SIGTERM and killing its group
 PROGRESS = 10  # how often a run that goes on says how far it got, when asked
 
 MiB = 1 << 20
+# What a case's outcome depends on: the ABI alone (its binary and its C
+# library: how the count is read, the lines written, the system calls made);
+# the kernel too (its release and word size: what it answers those calls);
+# or the file system too. Each depends on everything before it. The host's
+# table runs every case once for each ABI; a guest runs a case again only
+# where something that it depends on is new there: a case of the kernel on the
+# guest's own tmpfs, a case of the file system on every volume, and a case of
+# the ABI alone where the guest's C library is another than the host's table
+# ran it on (a newer release's).
+ABI, KERNEL, FILESYSTEM = DEPENDS = ("abi", "kernel", "filesystem")
 PATTERN = bytes(range(1, 256)) * (3 * MiB // 255 + 1)
 EINVAL = "[22]-ftruncate64 error: Invalid argument\n"
 
@@ -99,8 +109,9 @@ def version_shown(out, status):
     return status == 0 and re.fullmatch(r"bigfile \d+\.\d+\.\d+\n", out) is not None
 
 
-def case(name, args, out, err="", status=0, size=None, **extra):
-    return dict(name=name, args=args, out=out, err=err, status=status, size=size, **extra)
+def case(name, args, out, err="", status=0, size=None, depends=FILESYSTEM, **extra):
+    return dict(name=name, args=args, out=out, err=err, status=status, size=size,
+                depends=depends, **extra)
 
 
 def sized_to(name, argument, total, **extra):
@@ -195,22 +206,22 @@ CASES = [
     case("no-argument-creates", [], sized(None), size=0, mode=0o644),
     *(sized_to(f"count-{n}", str(n), n, sparse=True, mode=0o644)
       for n in (1, 64, 2048, 3000, 4096)),
-    sized_to("system-calls", "3000", 3000, traced=True),
+    sized_to("system-calls", "3000", 3000, traced=True, depends=ABI),
     sized_to("large-file-cut", "3000", 3000, setup=existing(b"big", length=4096 * MiB + 1),
              content=b"big"),
-    sized_to("empty-argument", "", 0),
-    sized_to("text", "abc", 0),
-    sized_to("leading-blanks", " \t 7", 7),
-    sized_to("plus-sign", "+3", 3),
-    sized_to("trailing-letters", "12abc", 12),
-    sized_to("hexadecimal", "0x10", 0),
-    sized_to("sign-then-blank", "- 5", 0),
-    case("second-argument-ignored", ["2", "7"], sized(2), size=2 * MiB),
-    case("minus-one", ["-1"], sized(-1, EINVAL), status=1, size=0),
+    *(sized_to(name, argument, total, depends=ABI)
+      for name, argument, total in (("empty-argument", "", 0), ("text", "abc", 0),
+                                    ("leading-blanks", " \t 7", 7), ("plus-sign", "+3", 3),
+                                    ("trailing-letters", "12abc", 12), ("hexadecimal", "0x10", 0),
+                                    ("sign-then-blank", "- 5", 0))),
+    case("second-argument-ignored", ["2", "7"], sized(2), size=2 * MiB, depends=ABI),
+    case("minus-one", ["-1"], sized(-1, EINVAL), status=1, size=0, depends=KERNEL),
     case("failure-keeps-file", ["-1"], sized(-1, EINVAL), status=1, setup=existing(PATTERN),
-         kept=True),
-    case("int32-min", ["-2147483648"], sized(-2147483648, EINVAL), status=1, size=0),
-    case("below-range", ["-99999999999"], sized(-2147483648, EINVAL), status=1, size=0),
+         kept=True, depends=KERNEL),
+    case("int32-min", ["-2147483648"], sized(-2147483648, EINVAL), status=1, size=0,
+         depends=KERNEL),
+    case("below-range", ["-99999999999"], sized(-2147483648, EINVAL), status=1, size=0,
+         depends=KERNEL),
     sized_to("beyond-range", "99999999999", 2147483647),
     on_known_volumes("largest-count", largest),
     on_known_volumes("past-largest-count", past_largest),
@@ -220,35 +231,39 @@ CASES = [
     sized_to("longer-file-cut", "1", 1, setup=existing(PATTERN), content=PATTERN[:MiB]),
     sized_to("shorter-file-grows", "1", 1, setup=existing(b"hello"),
              content=b"hello" + bytes(MiB - 5)),
-    sized_to("mode-kept", "1", 1, setup=existing(b"", 0o600), mode=0o600, unix=True),
-    sized_to("umask-0", "1", 1, umask=0, mode=0o644, unix=True),
-    sized_to("umask-077", "1", 1, umask=0o077, mode=0o600, unix=True),
+    # The kernel applies the umask, and keeps a file's mode, on every file
+    # system that has modes.
+    sized_to("mode-kept", "1", 1, setup=existing(b"", 0o600), mode=0o600, unix=True,
+             depends=KERNEL),
+    sized_to("umask-0", "1", 1, umask=0, mode=0o644, unix=True, depends=KERNEL),
+    sized_to("umask-077", "1", 1, umask=0o077, mode=0o600, unix=True, depends=KERNEL),
     case("file-size-limit", ["2"], sized(2, EFBIG + "\n"), status=1, size=0, fsize=MiB),
-    case("fifo", ["1"], sized(1, EINVAL), status=1, setup=os.mkfifo, unix=True),
-    sized_to("symlink-followed", "1", 1, path="target", setup=link_to("target"), unix=True),
+    case("fifo", ["1"], sized(1, EINVAL), status=1, setup=os.mkfifo, unix=True, depends=KERNEL),
+    sized_to("symlink-followed", "1", 1, path="target", setup=link_to("target"), unix=True,
+             depends=KERNEL),
     case("dangling-link", ["1"], "total=1\n", "bigfile: No such file or directory\n", 255,
-         setup=link_to("missing/bigfile"), unix=True),
-    case("directory", ["5"], "total=5\n", DIR_ERR, 255, setup=os.mkdir),
+         setup=link_to("missing/bigfile"), unix=True, depends=KERNEL),
+    case("directory", ["5"], "total=5\n", DIR_ERR, 255, setup=os.mkdir, depends=KERNEL),
     case("directory-one-stream", ["5"], "total=5\n" + DIR_ERR, status=255, merge=True,
-         setup=os.mkdir),
+         setup=os.mkdir, depends=ABI),
     case("directory-stdout-closed", ["5"], "", DIR_ERR, 255, stdout="closed",
-         setup=os.mkdir),
+         setup=os.mkdir, depends=ABI),
     case("stdout-closed", ["1"], "", size=MiB, stdout="closed", setup=existing(b"hello"),
-         content=b"hello" + bytes(64)),
-    case("stdout-full", ["1"], "", size=MiB, stdout="full"),
-    case("stdout-reader-gone", ["1"], "", size=MiB, stdout="broken-pipe"),
+         content=b"hello" + bytes(64), depends=ABI),
+    case("stdout-full", ["1"], "", size=MiB, stdout="full", depends=ABI),
+    case("stdout-reader-gone", ["1"], "", size=MiB, stdout="broken-pipe", depends=ABI),
     case("permission-denied", ["1"], "total=1\n", "bigfile: Permission denied\n", 255,
-         unprivileged=True, absent=True, unix=True),
+         unprivileged=True, absent=True, unix=True, depends=KERNEL),
     # Asking about the tool touches no file; the words nearest to those
     # questions are counts, as ever.
-    *(case(f"{word.lstrip('-')}-{outcome}", [word], shown,
+    *(case(f"{word.lstrip('-')}-{outcome}", [word], shown, depends=ABI,
            **(dict(setup=existing(PATTERN), kept=True) if outcome == "keeps-file" else
               dict(absent=True)))
       for word, shown in (("--help", usage_shown), ("-h", usage_shown),
                           ("--version", version_shown))
       for outcome in ("keeps-file", "creates-nothing")),
-    case("help-stdout-full", ["--help"], "", status=1, stdout="full", absent=True),
-    *(sized_to(name, word, 0, setup=existing(b"data"))
+    case("help-stdout-full", ["--help"], "", status=1, stdout="full", absent=True, depends=ABI),
+    *(sized_to(name, word, 0, setup=existing(b"data"), depends=ABI)
       for name, word in (("helpx", "--helpx"), ("hx", "-hx"), ("double-dash", "--"),
                          ("dash", "-"))),
     *(on_known_volumes(f"interrupt-{stop.name[3:].lower()}", within_free_space,
@@ -256,24 +271,29 @@ CASES = [
       for stop in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGKILL)),
     on_known_volumes("interrupt-hup-ignored", within_free_space, setup=existing(b"keep"),
                      interrupt=signal.SIGHUP, ignored=True, slow=True),
-    case("terminal-quick", ["1"], sized(1), size=MiB, terminal=80, progress=0),
+    case("terminal-quick", ["1"], sized(1), size=MiB, terminal=80, progress=0, depends=KERNEL),
     *(on_known_volumes(name, within_free_space, slow=True, **dict(dict(terminal=80, progress=3),
                                                                    **extra))
       for name, extra in (("progress", {}),
-                          ("progress-narrow", dict(terminal=30)),
-                          ("progress-stdout-to-file", dict(stdout_to_file=True)),
-                          ("progress-background", dict(job="background", progress=0)),
+                          # How the line fits a terminal, and when it is
+                          # drawn at all, is the tool's and the terminal's.
+                          ("progress-narrow", dict(terminal=30, depends=KERNEL)),
+                          ("progress-stdout-to-file", dict(stdout_to_file=True, depends=KERNEL)),
+                          ("progress-background", dict(job="background", progress=0,
+                                                       depends=KERNEL)),
                           ("progress-ctrl-c", dict(setup=existing(b"keep"), progress=1,
                                                    interrupt=signal.SIGINT)))),
 ]
 
 
-def chosen_cases(names=(), grows=None):
+def chosen_cases(names=(), grows=None, new=DEPENDS):
     """The cases named (all by default) that run on a volume whose grows are
     paced by the disk (the cases that need a slow grow), or cached (the
-    others), or either (None)."""
+    others), or either (None); and, of those, the cases whose outcome depends
+    on something that is new here (see DEPENDS)."""
     return [c for c in CASES if (not names or c["name"] in names)
-            and (not grows or c.get("slow", False) == (grows == "paced"))]
+            and (not grows or c.get("slow", False) == (grows == "paced"))
+            and set(DEPENDS[:DEPENDS.index(c["depends"]) + 1]) & set(new)]
 
 
 def system_call_faults(log, binary, length, before):

@@ -7,23 +7,28 @@ system in filesystems.py.
   guest.py boot --kernel-stamp FILE --stamp FILE --release N --binary BINARY
                 --console DEVICE --results DIR [--image GLOB] [--dtb GLOB]
                 [--append WORDS] [--modules NAME...] [--memory MIB]
-                [--processors P] [--seconds S] [--package DEB] -- QEMU...
+                [--processors P] [--seconds S] [--package DEB] [--new-library]
+                -- QEMU...
       Boots Debian N's kernel (the file that GLOB names in the kernel's root)
       under QEMU once, with the other root's programs, and P processors that
-      each run a file system's table; runs every case on every file system
-      there, and writes each case's result to DIR/FILESYSTEM/CASE: a line
-      that starts "ok:", "FAIL:" or "skipped:", and for a failure what went
-      wrong. The volumes are the partitions of one disk, which QEMU's words
+      each run a file system's table; runs there each case whose outcome
+      can differ from the host's table (see guest_cases; --new-library: the
+      guest's C library is not the one that the host's table ran on), and
+      writes each case's result to
+      DIR/FILESYSTEM/CASE: a line that starts "ok:", "FAIL:" or "skipped:",
+      and for a failure what went wrong; and DIR/first-boot, "ok:" or, when
+      the guest had to be booted again, "skipped:" and why. The volumes are the partitions of one disk, which QEMU's words
       attach where they say {disk}; the modules are those that the kernel
       needs to see it. With --package DEB, the guest's own dpkg then installs
       the Debian package, runs the tool from PATH through a case, removes the
       package, and refuses the package relabelled for another architecture:
       the result is DIR/dpkg/package.
+  guest.py list --release N [--new-library]
+      The results that such a guest writes, FILESYSTEM/CASE, one a line.
   guest.py inside
       The guest's side: what its init runs.
 """
 import argparse
-import concurrent.futures
 import fnmatch
 import glob
 import gzip
@@ -38,10 +43,12 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from cases import chosen_cases, supervise  # noqa: E402  pylint: disable=wrong-import-position
+import cases  # noqa: E402  pylint: disable=wrong-import-position
+from cases import ABI, FILESYSTEM, KERNEL, chosen_cases, supervise  # noqa: E402  pylint: disable=wrong-import-position
 from filesystems import FILESYSTEMS  # noqa: E402  pylint: disable=wrong-import-position
 
 SKIPPED = 77
@@ -95,6 +102,30 @@ busybox reboot -f
 
 def say(*words):
     print(MARK, *words, flush=True)
+
+
+# The cases ---------------------------------------------------------------
+
+def guest_cases(filesystem, release, new_library, grows=None):
+    """The cases that a guest of Debian's release runs on a volume of
+    filesystem whose grows go so (paced, cached, or either: None): those whose
+    outcome depends on something that is new there (cases.py's DEPENDS). The
+    file system is new on each of its volumes. The kernel is new at the first
+    place that the guest runs a case at: its own tmpfs, and, for the cases
+    that need a slow grow, the first file system that has a paced volume; so
+    is the C library, where it is another than the host's table ran on."""
+    first_paced = next((fs.name for fs in FILESYSTEMS if release in fs.zeroes), None)
+    first = [KERNEL] + ([ABI] if new_library else [])
+    fast = [FILESYSTEM] + (first if filesystem == "tmpfs" else [])
+    slow = [FILESYSTEM] + (first if filesystem == first_paced else [])
+    return [c for c in chosen_cases(grows=grows)
+            if c in chosen_cases(new=slow if c.get("slow") else fast)]
+
+
+def listed(release, new_library):
+    """The results that a guest writes, FILESYSTEM/CASE, one a line."""
+    return "".join(f"{fs.name}/{c['name']}\n" for fs in FILESYSTEMS
+                   for c in guest_cases(fs.name, release, new_library))
 
 
 # The initramfs -------------------------------------------------------------
@@ -332,12 +363,14 @@ def kernel_modules_for(kernel_root, board, release):
 
 def run_guest(command, log, seconds):
     """Runs the guest's QEMU under supervise(), its console going to log,
-    within seconds; returns its status and why it was stopped. A guest that
+    within seconds; returns its status, why it was stopped, and why it was
+    booted a second time (None: it was not). A guest that
     has not booted within BOOTED seconds, or that ends or hangs before it has
     run its table, is booted once more in the time left, its first console
     kept beside log: an emulated board has hung on a loaded machine, and
     did not when booted again. One that fails so twice fails."""
     deadline = time.monotonic() + seconds
+    again = None
     for attempt in (1, 2):
         started, stuck, booted = time.monotonic(), [], [attempt > 1]
 
@@ -353,13 +386,14 @@ def run_guest(command, log, seconds):
                                    most=deadline - time.monotonic(), stdin=subprocess.DEVNULL)
         console = pathlib.Path(log).read_text(encoding="utf-8", errors="replace")
         if f"{MARK} done" in console or attempt == 2 or time.monotonic() >= deadline:
-            return status, why
+            return status, why, again
         why = (f"it had not booted and loaded its modules after {BOOTED} s" if stuck
                else why or f"qemu exited with {status}")
         os.replace(log, log.removesuffix(".log") + ".first.log")
         print(f"the guest did not finish: {why}; the last lines of its console:\n"
               + "\n".join(console.splitlines()[-5:]) + "\nbooting it again", flush=True)
-    return status, why
+        again = why
+    return status, why, again
 
 
 def boot(options, qemu):
@@ -374,14 +408,23 @@ def boot(options, qemu):
     modules, missing, version = kernel_modules_for(
         kernel_root, [m for m in options.modules if m], options.release)
     images = make_volumes(options.results, missing, options.release)
-    disk = os.path.join(options.results, "disk.img")
-    make_disk(disk, images)
+    # The paced volumes go on a disk of their own where the board has room for
+    # a second, so that the other volumes' writes never wait for the pace: a
+    # board with little memory (Malta's 256 MiB) writes them out as it fills.
+    apart = any("{paced}" in word for word in qemu)
+    held = {"{disk}": {name: image for name, image in images.items()
+                       if not (apart and name.endswith(PACED))}}
+    if apart:
+        held["{paced}"] = {name: image for name, image in images.items() if name.endswith(PACED)}
+    disks = {key: os.path.join(options.results, key.strip("{}") + ".img") for key in held}
+    for key, volumes in held.items():
+        make_disk(disks[key], volumes)
     guest_files = {name: pathlib.Path(HERE, name).read_bytes() for name in GUEST_FILES}
     guest_files["bigfile"] = pathlib.Path(options.binary).read_bytes()
     # The sanitizers' settings of the test run hold in the guest too.
     environment = {k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")}
     config = dict(volumes=list(images), absent=missing, environment=environment,
-                  release=options.release)
+                  release=options.release, new_library=options.new_library)
     if options.package:
         guest_files.update(packages_for_dpkg(root, options.package, options.results))
     guest_files["config.json"] = json.dumps(config).encode()
@@ -389,7 +432,12 @@ def boot(options, qemu):
     image = initramfs(root, modules, guest_files, options.results)
     initrd = os.path.join(options.results, "initramfs")
     pathlib.Path(initrd).write_bytes(image)
-    command = [word.replace("{disk}", disk).replace("{pace}", str(PACE)) for word in qemu] + [
+    words = []
+    for word in qemu:
+        for key, disk in disks.items():
+            word = word.replace(key, disk)
+        words.append(word.replace("{pace}", str(PACE)))
+    command = words + [
         "-nodefaults", "-no-reboot", "-display", "none", "-serial", "stdio",
         "-m", str(options.memory), "-smp", str(options.processors),
         "-kernel", only(kernel_root, options.image), "-initrd", initrd,
@@ -399,10 +447,16 @@ def boot(options, qemu):
         command += ["-dtb", only(kernel_root, options.dtb)]
     print(f"booting {version}: {' '.join(command)}", flush=True)
     log = os.path.join(options.results, "console.log")
-    status, why = run_guest(command, log, options.seconds)
+    status, why, again = run_guest(command, log, options.seconds)
+    # A second boot shows as a result of its own, skipped with the reason, so
+    # that the run's summary counts them.
+    pathlib.Path(options.results, "first-boot").write_text(
+        f"skipped: the guest needed a second boot: {again}\n" if again
+        else "ok: the guest ran its table on its first boot\n", encoding="utf-8")
     console = pathlib.Path(log).read_text(encoding="utf-8", errors="replace")
     os.remove(initrd)
-    os.remove(disk)
+    for disk in disks.values():
+        os.remove(disk)
     for line in console.splitlines():
         if MARK in line and "took" in line:
             print(line[line.index(MARK) + len(MARK):].strip())
@@ -496,34 +550,41 @@ def inside():
     os.chmod("/guest/bigfile", 0o755)
     os.environ.update(config["environment"])
     by_name = {fs.name: fs for fs in FILESYSTEMS}
+
+    def cases_on(name):
+        return guest_cases(name.removesuffix(PACED), config["release"], config["new_library"],
+                           grows(name, config["volumes"]))
     places, unmounted = {"tmpfs": None}, {}
     for name in config["volumes"]:
-        cases = chosen_cases(grows=grows(name, config["volumes"]))
         places[name], unmounted[name] = mount(by_name[name.removesuffix(PACED)], name,
-                                              devices.get(name), cases)
+                                              devices.get(name), cases_on(name))
     for name, (verdict, why) in config["absent"].items():  # no volume: the host says why
-        places[name], unmounted[name] = None, every_case(verdict, why, chosen_cases())
+        places[name], unmounted[name] = None, every_case(verdict, why, cases_on(name))
     bits = "64" if sys.maxsize > 1 << 32 else "32"  # the guest's programs are its kernel's
 
     def leg(name):
-        """The table on one volume: its output, and how long it took."""
+        """Starts the table on one volume; returns what finish() takes."""
         begun = time.monotonic()
         if unmounted.get(name):
-            return name, unmounted[name], 0.0
-        command = [sys.executable, "/guest/cases.py", "/guest/bigfile", "--kernel-bits", bits,
-                   "--kernel-release", str(config["release"]), "--progress",
-                   "--filesystem", name.removesuffix(PACED)]
+            return name, None, unmounted[name], begun
+        argv = ["cases.py", "/guest/bigfile", *(c["name"] for c in cases_on(name)),
+                "--kernel-bits", bits, "--kernel-release", str(config["release"]), "--progress",
+                "--filesystem", name.removesuffix(PACED)]
         how = grows(name, config["volumes"])
-        command += ["--grows", how] if how else []
-        place = ["--work-root", places[name]] if places[name] else []
-        # Its progress goes to the console as it comes; its results, after.
-        done = subprocess.run(command + place, stdout=subprocess.PIPE, text=True, check=False)
-        return name, done.stdout, time.monotonic() - begun
+        argv += ["--grows", how] if how else []
+        argv += ["--work-root", places[name]] if places[name] else []
+        output = f"/tmp/leg-{name}"
+        return name, run_cases(argv, output), output, begun
 
-    def show(name, output, seconds):
+    def finish(name, child, output, begun):
+        """Waits for a leg, and shows its results: its progress went to the
+        console as it came."""
+        if child is not None:
+            os.waitpid(child, 0)
+            output = pathlib.Path(output).read_text(encoding="utf-8", errors="replace")
         say("begin", name)
         print(output, end="", flush=True)
-        say("end", name, "took", f"{seconds:.1f} s")
+        say("end", name, "took", f"{time.monotonic() - begun:.1f} s")
 
     # First the paced volumes, one at a time, while nothing else has written:
     # each step of a grow waits for the disk, and the disk's pace is the
@@ -533,20 +594,42 @@ def inside():
     paced = [name for name in places if name.endswith(PACED)]
     write_settings((("vm/dirty_background_bytes", DIRTY // 2), ("vm/dirty_bytes", DIRTY)))
     for name in paced:
-        show(*leg(name))
-    # Then the rest side by side, one on each processor. Their volumes are
-    # thrown away, so what they write stays in the page cache, never going
-    # out to the paced disk.
+        finish(*leg(name))
+    # Then the rest side by side, one on each processor, their results shown
+    # in order. Their volumes are thrown away, so what they write stays in the
+    # page cache, never going out to the paced disk.
     write_settings((("vm/dirty_background_ratio", 80), ("vm/dirty_ratio", 90)))
-    with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
-        for result in pool.map(leg, [name for name in places if name not in paced]):
-            show(*result)
+    waiting, running = [name for name in places if name not in paced], []
+    while waiting or running:
+        while waiting and len(running) < (os.cpu_count() or 1):
+            running.append(leg(waiting.pop(0)))
+        finish(*running.pop(0))
     if os.path.exists("/guest/package.deb"):
         begun = time.monotonic()
         say("begin", "dpkg")
         print(package_test(), flush=True)
         say("end", "dpkg", "took", f"{time.monotonic() - begun:.1f} s")
     say("done in", f"{time.monotonic() - started:.1f} s")
+
+
+def run_cases(argv, output):
+    """Runs the table as cases.py does, its results going to the file output,
+    in a child of this process, which has it imported already: starting Python
+    and importing it again would take seconds on an emulated board, for each
+    volume. Returns the child's process ID."""
+    child = os.fork()
+    if child == 0:
+        status = 1
+        try:
+            with open(output, "w", encoding="utf-8") as stream:
+                sys.stdout = stream
+                try:
+                    status = cases.main(argv)
+                except BaseException:  # pylint: disable=broad-except ; said in the results
+                    traceback.print_exc(file=stream)
+        finally:
+            os._exit(status)
+    return child
 
 
 def package_test():
@@ -607,13 +690,20 @@ def main(argv):
     booting.add_argument("--seconds", type=int, default=900)
     booting.add_argument("--processors", type=int, default=1)
     booting.add_argument("--package")
+    booting.add_argument("--new-library", action="store_true")
     verbs.add_parser("inside")
+    listing = verbs.add_parser("list")
+    listing.add_argument("--release", type=int, required=True)
+    listing.add_argument("--new-library", action="store_true")
     qemu = []
     if "--" in argv:
         argv, qemu = argv[:argv.index("--")], argv[argv.index("--") + 1:]
     options = parser.parse_args(argv[1:])
     if options.verb == "boot":
         return boot(options, qemu)
+    if options.verb == "list":
+        print(listed(options.release, options.new_library), end="")
+        return 0
     return inside()
 
 
