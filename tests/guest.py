@@ -14,12 +14,13 @@ system in filesystems.py.
       each run a file system's table; runs there each case whose outcome
       can differ from the host's table (see guest_cases; --new-library: the
       guest's C library is not the one that the host's table ran on), and
-      writes each case's result to
-      DIR/FILESYSTEM/CASE: a line that starts "ok:", "FAIL:" or "skipped:",
-      and for a failure what went wrong; and DIR/first-boot, "ok:" or, when
-      the guest had to be booted again, "skipped:" and why. The volumes are the partitions of one disk, which QEMU's words
-      attach where they say {disk}; the modules are those that the kernel
-      needs to see it. With --package DEB, the guest's own dpkg then installs
+      writes each case's result to DIR/FILESYSTEM/CASE: a line that starts
+      "ok:", "FAIL:" or "skipped:", and for a failure what went wrong; and
+      DIR/first-boot, "ok:" or, when the guest had to be booted again,
+      "skipped:" and why. The volumes are the partitions of a disk, which
+      QEMU's words attach where they say {disk}, and the paced ones of a
+      second where they also say {paced}; the modules are those that the
+      kernel needs to see them. With --package DEB, the guest's own dpkg then installs
       the Debian package, runs the tool from PATH through a case, removes the
       package, and refuses the package relabelled for another architecture:
       the result is DIR/dpkg/package.
