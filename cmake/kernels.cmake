@@ -59,6 +59,10 @@ endfunction()
 set(BIGFILE_GUEST_PACKAGES busybox python3 strace util-linux libstdc++6
   dpkg dash coreutils diffutils libc-bin ntfs-3g)
 
+# Each of a guest's results, some 300, is a test that shows its file: cat
+# starts in a tenth of the time that CMake's own takes.
+find_program(BIGFILE_CAT cat REQUIRED)
+
 # Registers the guests' tests for this build's binary: one for each kernel
 # entry of its ABI that BIGFILE_KERNELS names (by the entry's file name), or
 # all.
@@ -235,11 +239,11 @@ else()
     # goes without a name: ARCH-kernel/CASE.
     foreach(result IN ITEMS @results@ first-boot)
       string(REGEX REPLACE "^tmpfs/" "" test ${result})
-      add_test(@name@/${test} "@CMAKE_COMMAND@" -E cat "@guest@/results/${result}")
+      add_test(@name@/${test} "@BIGFILE_CAT@" "@guest@/results/${result}")
       set_tests_properties(@name@/${test} PROPERTIES FIXTURES_REQUIRED @name@
         LABELS "@label@" PASS_REGULAR_EXPRESSION "^ok: " SKIP_REGULAR_EXPRESSION "^skipped: ")
     endforeach()
-    add_test(@name@/package "@CMAKE_COMMAND@" -E cat "@guest@/results/dpkg/package")
+    add_test(@name@/package "@BIGFILE_CAT@" "@guest@/results/dpkg/package")
     set_tests_properties(@name@/package PROPERTIES FIXTURES_REQUIRED @name@
       LABELS "@label@" PASS_REGULAR_EXPRESSION "^ok: ")
   endif()
