@@ -83,6 +83,9 @@ PACE = 2 * MiB
 DIRTY = 1 * MiB
 PACED = "-paced"  # the name of a file system's paced volume, after its own
 PACED_MIB = 16
+# A board with less memory than this holds the guest's root only compressed
+# (Malta's 256 MiB), or is kept to what it was tried with (the Raspberry Pi's 512).
+UNCOMPRESSED_MIB = 1024
 PARTITIONS_SECONDS = 60  # an SD card is seen some seconds after its driver loads
 RELABELLED = ("amd64", "arm64")  # the other architecture is the first of these that differs
 GUEST_FILES = ("guest.py", "cases.py", "filesystems.py")
@@ -177,18 +180,22 @@ def modules_to_load(root, wanted):
     return files, missing, version
 
 
-def initramfs(root, modules, guest_files, scratch):
+def initramfs(root, modules, guest_files, scratch, compressed):
     """The guest, as one initramfs: the root's programs and libraries (made
     once for each layout of a root and kept in it), the kernel's modules
     that the guest loads, in their order, unpacked for busybox's insmod, and
-    this run's binary, cases and init. The first part is compressed: a board
-    with 256 MiB holds it twice only so, packed and unpacked."""
+    this run's binary, cases and init. The first part is compressed where
+    asked: a board with 256 MiB holds it twice only so, packed and unpacked,
+    and the others boot faster without, since an emulated processor takes
+    seconds to inflate it."""
     top = sorted(name for name in os.listdir(root) if not name.startswith("."))
     layout = hashlib.sha256(repr((LEFT_OUT, top)).encode()).hexdigest()[:8]
-    base = os.path.join(root, f".initramfs-{layout}.gz")
+    base = os.path.join(root, f".initramfs-{layout}" + (".gz" if compressed else ".cpio"))
     if not os.path.exists(base):
         kept = names_under(root, lambda path: not any(fnmatch.fnmatch(path, p) for p in LEFT_OUT))
-        packed = gzip.compress(cpio(root, kept), compresslevel=6, mtime=0)
+        packed = cpio(root, kept)
+        if compressed:
+            packed = gzip.compress(packed, compresslevel=6, mtime=0)
         with open(f"{base}.{os.getpid()}", "wb") as out:
             out.write(packed + bytes(-len(packed) % 4))  # the next archive starts aligned
         os.replace(f"{base}.{os.getpid()}", base)
@@ -430,7 +437,8 @@ def boot(options, qemu):
         guest_files.update(packages_for_dpkg(root, options.package, options.results))
     guest_files["config.json"] = json.dumps(config).encode()
     started = time.monotonic()
-    image = initramfs(root, modules, guest_files, options.results)
+    image = initramfs(root, modules, guest_files, options.results,
+                      compressed=options.memory < UNCOMPRESSED_MIB)
     initrd = os.path.join(options.results, "initramfs")
     pathlib.Path(initrd).write_bytes(image)
     words = []
