@@ -16,3 +16,9 @@ foreach(pair IN ITEMS "^x86_64-=amd64" "^i[3-6]86-=i386" "^arm.*-gnueabihf$=armh
     break()
   endif()
 endforeach()
+# The ABI names the tests: the architecture, and its C library where that is
+# not Debian's own.
+set(BIGFILE_ABI ${BIGFILE_DEBIAN_ARCH})
+if(BIGFILE_LIBC STREQUAL "musl")
+  set(BIGFILE_ABI ${BIGFILE_DEBIAN_ARCH}-musl)
+endif()

@@ -92,7 +92,8 @@ function(bigfile_add_tarball target build_dir abi)
             -B ${CMAKE_BINARY_DIR}/packages
     COMMENT "Packing the ${abi} tarball")
 endfunction()
-bigfile_add_tarball(bigfile ${CMAKE_BINARY_DIR} ${BIGFILE_DEBIAN_ARCH})
+# This build's own tarball is added with the other ABIs' (abis.cmake), which
+# know whether a musl build stands for it.
 
 # cmake --build ... --target packages (BIGFILE_PACKAGES): the Debian package
 # of each dynamic build and the tarball of each static one, this build's and

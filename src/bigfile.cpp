@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "errors.hpp"
 #include "progress.hpp"
 #include "usage.hpp"
 
@@ -186,7 +187,7 @@ int set_length(int fd, off64_t length, const sigset_t &held)
 // The line shows the length call's own error number, and its text.
 void report_length_failure(int length_error)
 {
-    (void)std::printf("[%d]-ftruncate64 error: %s\n", length_error, std::strerror(length_error));
+    (void)std::printf("[%d]-ftruncate64 error: %s\n", length_error, error_text(length_error));
 }
 
 // A failed length call need not leave the file alone: vfat and exfat
@@ -204,7 +205,7 @@ bool put_back_length(int fd, off64_t before, const char *prefix)
     if (ftruncate64(fd, before) < 0) {
         const int put_back_error = errno;
         (void)std::fprintf(stderr, "%scannot put back the length %" PRId64 ": %s\n", prefix,
-                           std::int64_t{before}, std::strerror(put_back_error));
+                           std::int64_t{before}, error_text(put_back_error));
         return false;
     }
     return true;
@@ -264,7 +265,8 @@ int main(int argc, char *argv[])
 
     const int fd = open_target();
     if (fd < 0) {
-        std::perror("bigfile");
+        const int open_error = errno;
+        (void)std::fprintf(stderr, "bigfile: %s\n", error_text(open_error));
         return open_failed;
     }
 

@@ -243,6 +243,9 @@ CASES = [
              depends=KERNEL),
     case("dangling-link", ["1"], "total=1\n", "bigfile: No such file or directory\n", 255,
          setup=link_to("missing/bigfile"), unix=True, depends=KERNEL),
+    # Every build words an error the same, whatever its C library.
+    case("link-loop", ["1"], "total=1\n", "bigfile: Too many levels of symbolic links\n", 255,
+         setup=link_to("bigfile"), unix=True, depends=KERNEL),
     case("directory", ["5"], "total=5\n", DIR_ERR, 255, setup=os.mkdir, depends=KERNEL),
     case("directory-one-stream", ["5"], "total=5\n" + DIR_ERR, status=255, merge=True,
          setup=os.mkdir, depends=ABI),
@@ -299,7 +302,7 @@ def chosen_cases(names=(), grows=None, new=DEPENDS):
 def system_call_faults(log, binary, length, before):
     """An emulator opens files through the host's own 64-bit calls, so only the
     program's system calls show whether a 32-bit build asks for large-file
-    access and hands the length call all 64 bits. A 64-bit build has neither
+    access and hands the length call all 64 bits. A 64-bit build needs neither
     O_LARGEFILE nor ftruncate64: its offsets are 64 bits already. A failed
     call that changed the file is followed by one that puts its length back."""
     with open(binary, "rb") as elf:
@@ -311,6 +314,11 @@ def system_call_faults(log, binary, length, before):
         return ["the system calls show no open of bigfile"]
     flags, mode, fd = set(opened[1].split("|")), opened[2], opened[3]
     want_flags = {"O_RDWR", "O_CREAT"} | ({"O_LARGEFILE"} if thirty_two else set())
+    if not thirty_two:
+        # musl asks for large-file access on every ABI; a 64-bit kernel gives
+        # it to every open anyway. qemu shows the flag by number where its
+        # own ABI has none by that name.
+        flags -= {f for f in flags if f == "O_LARGEFILE" or re.fullmatch(r"0x[0-9a-f]+", f)}
     name = f"ftruncate{'64' if thirty_two else ''}"
     length_calls = re.findall(r"\bftruncate(?:64)?\([^)]*\)", calls)
     faults = []
