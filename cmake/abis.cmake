@@ -40,14 +40,20 @@ endfunction()
 # the host's compiler) and the same options, static or not; its tarball joins
 # the tarballs target, and its packages the packages target, unless musl's
 # static build of its architecture stands for it there. A musl build is
-# given its musl root (the ARGV3), and boots no kernels: its guests' runs are
-# its glibc build's.
+# given its musl root (the ARGV3), and boots no kernels: the guests of its
+# architecture's glibc build run it.
 function(bigfile_add_build name toolchain static)
   set(binary_dir ${CMAKE_BINARY_DIR}/abi/${name})
   set(musl_root "${ARGV3}")
   set(kernels "${BIGFILE_KERNELS}")
   if(musl_root)
     set(kernels "")
+  endif()
+  # The glibc build's guests run its architecture's musl build too.
+  string(REGEX REPLACE "-(static|musl)$" "" arch ${name})
+  set(musl_binary "")
+  if(NOT musl_root AND arch IN_LIST musl_arches AND "${arch}-musl" IN_LIST abis)
+    set(musl_binary ${CMAKE_BINARY_DIR}/abi/${arch}-musl/bigfile)
   endif()
   ExternalProject_Add(bigfile-${name}
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -66,13 +72,13 @@ function(bigfile_add_build name toolchain static)
       "-DBIGFILE_KERNELS:STRING=${kernels}"
       -DBIGFILE_GUEST_CACHE:PATH=${BIGFILE_GUEST_CACHE}
       -DBIGFILE_MUSL_ROOT:PATH=${musl_root}
+      -DBIGFILE_MUSL_BINARY:FILEPATH=${musl_binary}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
   # Configure at every build, so that a compiler or emulator installed since
   # the last one is found, and the choice of runner is made afresh.
   ExternalProject_Add_Step(bigfile-${name} reconsider
     COMMAND ${CMAKE_COMMAND} -E true DEPENDERS configure ALWAYS TRUE)
-  string(REGEX REPLACE "-(static|musl)$" "" arch ${name})
   if(musl_root OR NOT static OR NOT arch IN_LIST musl_arches)
     bigfile_add_tarball(bigfile-${name} ${binary_dir} ${name})
     bigfile_add_packages(bigfile-${name} ${binary_dir} ${static})

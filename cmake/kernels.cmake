@@ -197,9 +197,19 @@ function(bigfile_add_kernel entry name processors)
     VERBATIM)
   set(package ${CMAKE_CURRENT_BINARY_DIR}/package/bigfile_${PROJECT_VERSION}_${arch}.deb)
 
+  # A 32-bit kernel also runs the ABI's musl build, where it has one
+  # (BIGFILE_MUSL_BINARY, from the build that adds the ABIs): only such a
+  # kernel checks what musl hands it.
+  set(musl "")
+  set(musl_binary "")
+  if(BIGFILE_MUSL_BINARY AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(musl --musl)
+    set(musl_binary "--musl-binary \"${BIGFILE_MUSL_BINARY}\"")
+  endif()
+
   # The results that the guest writes: the cases whose outcome can differ
   # there from the host's table, on each file system.
-  execute_process(COMMAND ${Python3_EXECUTABLE} ${guest_py} list --release ${release} ${new_library}
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${guest_py} list --release ${release} ${new_library} ${musl}
     OUTPUT_VARIABLE results OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   string(REPLACE "\n" ";" results "${results}")
 
@@ -230,6 +240,7 @@ else()
       --image "@BIGFILE_KERNEL_IMAGE@" @dtb@ --append "@BIGFILE_KERNEL_ARGUMENTS@"
       --memory @BIGFILE_KERNEL_MEMORY@ --processors @processors@ --modules "@modules@"
       --package "@package@" --results "@guest@/results" --seconds 2400 @new_library@
+      @musl_binary@
       -- "@qemu_words@" "@disk_words@")
     set_tests_properties(@name@/boot PROPERTIES FIXTURES_SETUP @name@
       FIXTURES_REQUIRED @arch@-package TIMEOUT 2700

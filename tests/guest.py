@@ -8,7 +8,7 @@ system in filesystems.py.
                 --console DEVICE --results DIR [--image GLOB] [--dtb GLOB]
                 [--append WORDS] [--modules NAME...] [--memory MIB]
                 [--processors P] [--seconds S] [--package DEB] [--new-library]
-                -- QEMU...
+                [--musl-binary BINARY] -- QEMU...
       Boots Debian N's kernel (the file that GLOB names in the kernel's root)
       under QEMU once, with the other root's programs, and P processors that
       each run a file system's table; runs there each case whose outcome
@@ -23,8 +23,10 @@ system in filesystems.py.
       kernel needs to see them. With --package DEB, the guest's own dpkg then installs
       the Debian package, runs the tool from PATH through a case, removes the
       package, and refuses the package relabelled for another architecture:
-      the result is DIR/dpkg/package.
-  guest.py list --release N [--new-library]
+      the result is DIR/dpkg/package. With --musl-binary, the ABI's musl
+      build also runs, on the guest's tmpfs, each case of the kernel and of
+      the file system (see MUSL): DIR/musl/CASE.
+  guest.py list --release N [--new-library] [--musl]
       The results that such a guest writes, FILESYSTEM/CASE, one a line.
   guest.py inside
       The guest's side: what its init runs.
@@ -126,10 +128,23 @@ def guest_cases(filesystem, release, new_library, grows=None):
             if c in chosen_cases(new=slow if c.get("slow") else fast)]
 
 
-def listed(release, new_library):
+# Where the musl build runs too, and the cases that it runs there. Its C
+# library is in the binary, so the host's table has run its ABI's cases; what
+# only a 32-bit kernel checks (the length in a pair of registers, the
+# large-file open) is in the cases of the kernel and the file system, which
+# it runs on the guest's tmpfs.
+MUSL = "musl"
+
+
+def musl_cases(release):
+    return guest_cases("tmpfs", release, new_library=False, grows="cached")
+
+
+def listed(release, new_library, musl=False):
     """The results that a guest writes, FILESYSTEM/CASE, one a line."""
-    return "".join(f"{fs.name}/{c['name']}\n" for fs in FILESYSTEMS
-                   for c in guest_cases(fs.name, release, new_library))
+    return "".join([f"{fs.name}/{c['name']}\n" for fs in FILESYSTEMS
+                    for c in guest_cases(fs.name, release, new_library)]
+                   + [f"{MUSL}/{c['name']}\n" for c in (musl_cases(release) if musl else ())])
 
 
 # The initramfs -------------------------------------------------------------
@@ -429,10 +444,13 @@ def boot(options, qemu):
         make_disk(disks[key], volumes)
     guest_files = {name: pathlib.Path(HERE, name).read_bytes() for name in GUEST_FILES}
     guest_files["bigfile"] = pathlib.Path(options.binary).read_bytes()
+    if options.musl_binary:
+        guest_files["bigfile-musl"] = pathlib.Path(options.musl_binary).read_bytes()
     # The sanitizers' settings of the test run hold in the guest too.
     environment = {k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")}
     config = dict(volumes=list(images), absent=missing, environment=environment,
-                  release=options.release, new_library=options.new_library)
+                  release=options.release, new_library=options.new_library,
+                  musl=bool(options.musl_binary))
     if options.package:
         guest_files.update(packages_for_dpkg(root, options.package, options.results))
     guest_files["config.json"] = json.dumps(config).encode()
@@ -557,13 +575,17 @@ def inside():
     # The kernel's messages would break the results' lines.
     write_settings((("kernel/printk", 1), ("vm/dirty_writeback_centisecs", 0)))
     os.chmod("/guest/bigfile", 0o755)
+    if config["musl"]:
+        os.chmod("/guest/bigfile-musl", 0o755)
     os.environ.update(config["environment"])
     by_name = {fs.name: fs for fs in FILESYSTEMS}
 
     def cases_on(name):
+        if name == MUSL:
+            return musl_cases(config["release"])
         return guest_cases(name.removesuffix(PACED), config["release"], config["new_library"],
                            grows(name, config["volumes"]))
-    places, unmounted = {"tmpfs": None}, {}
+    places, unmounted = {"tmpfs": None, **({MUSL: None} if config["musl"] else {})}, {}
     for name in config["volumes"]:
         places[name], unmounted[name] = mount(by_name[name.removesuffix(PACED)], name,
                                               devices.get(name), cases_on(name))
@@ -576,9 +598,11 @@ def inside():
         begun = time.monotonic()
         if unmounted.get(name):
             return name, None, unmounted[name], begun
-        argv = ["cases.py", "/guest/bigfile", *(c["name"] for c in cases_on(name)),
+        binary, filesystem = ("/guest/bigfile-musl", "tmpfs") if name == MUSL else \
+            ("/guest/bigfile", name.removesuffix(PACED))
+        argv = ["cases.py", binary, *(c["name"] for c in cases_on(name)),
                 "--kernel-bits", bits, "--kernel-release", str(config["release"]), "--progress",
-                "--filesystem", name.removesuffix(PACED)]
+                "--filesystem", filesystem]
         how = grows(name, config["volumes"])
         argv += ["--grows", how] if how else []
         argv += ["--work-root", places[name]] if places[name] else []
@@ -700,10 +724,12 @@ def main(argv):
     booting.add_argument("--processors", type=int, default=1)
     booting.add_argument("--package")
     booting.add_argument("--new-library", action="store_true")
+    booting.add_argument("--musl-binary")
     verbs.add_parser("inside")
     listing = verbs.add_parser("list")
     listing.add_argument("--release", type=int, required=True)
     listing.add_argument("--new-library", action="store_true")
+    listing.add_argument("--musl", action="store_true")
     qemu = []
     if "--" in argv:
         argv, qemu = argv[:argv.index("--")], argv[argv.index("--") + 1:]
@@ -711,7 +737,7 @@ def main(argv):
     if options.verb == "boot":
         return boot(options, qemu)
     if options.verb == "list":
-        print(listed(options.release, options.new_library), end="")
+        print(listed(options.release, options.new_library, options.musl), end="")
         return 0
     return inside()
 
