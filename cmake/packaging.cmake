@@ -24,6 +24,12 @@ add_custom_target(compressed-documents ALL DEPENDS ${compressed})
 install(FILES ${CMAKE_BINARY_DIR}/bigfile.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# A musl binary holds musl itself, whose licence asks for its notice to go
+# with every copy: Debian's copyright file of musl goes beside the tool's.
+if(BIGFILE_LIBC STREQUAL "musl")
+  install(FILES ${BIGFILE_MUSL_ROOT}/usr/share/doc/musl/copyright
+    DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright.musl)
+endif()
 
 set(CPACK_PACKAGE_NAME bigfile)
 set(CPACK_PACKAGE_VENDOR "The bigfile developers")
